@@ -1,0 +1,44 @@
+#include "buschecks.h"
+
+#include "deviceaddressing.h"
+#include "usbdevicelist.h"
+
+namespace testsupport {
+
+Topology Topology::build()
+{
+    vusb::Bus &bus = vusb::Bus::instance();
+    Topology t;
+    t.root1 = bus.addRootHub(1);
+    t.root2 = bus.addRootHub(2);
+    t.hub = bus.addHub(t.root2, 3);
+    return t;
+}
+
+UsbDeviceRef deviceOf(vusb::NodeId node)
+{
+    vusb::Bus &bus = vusb::Bus::instance();
+    UsbDeviceList list;
+    list.fetch();
+    for (ssize_t i = 0; i < list.size(); ++i) {
+        libusb_device *device = list.at(i);
+        uint8_t path[16] = {};
+        const int ports = libusb_get_port_numbers(device, path, 16);
+        if (ports >= 0 && std::vector<uint8_t>(path, path + ports) == bus.portPath(node)
+            && libusb_get_bus_number(device) == bus.busNumber(node)
+            && libusb_get_device_address(device) == bus.address(node))
+            return UsbDeviceRef(device);
+    }
+    return UsbDeviceRef();
+}
+
+DeviceDescription describe(vusb::NodeId node)
+{
+    DeviceDescription desc;
+    const UsbDeviceRef device = deviceOf(node);
+    if (device)
+        device_addressing_fill(device.get(), desc);
+    return desc;
+}
+
+} // namespace testsupport

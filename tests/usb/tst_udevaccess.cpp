@@ -1,0 +1,72 @@
+#include "logcapture.h"
+#include "udevaccess.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_UdevAccess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void result_data()
+    {
+        QTest::addColumn<bool>("root");
+        QTest::addColumn<bool>("ruleInstalled");
+        QTest::addColumn<int>("result");
+        // Without the rule an ordinary user can only be told to have it installed.
+        QTest::newRow("user, no rule") << false << false << -2;
+        QTest::newRow("user, rule installed") << false << true << -1;
+        QTest::newRow("root, no rule") << true << false << -1;
+        QTest::newRow("root, rule installed") << true << true << -1;
+    }
+
+    void result()
+    {
+        QFETCH(bool, root);
+        QFETCH(bool, ruleInstalled);
+        QFETCH(int, result);
+
+        QTemporaryDir empty;
+        QTemporaryDir rules;
+        QVERIFY(empty.isValid() && rules.isValid());
+        if (ruleInstalled) {
+            QFile rule(rules.filePath(QString::fromLatin1(UdevAccess::RuleFileName)));
+            QVERIFY(rule.open(QIODevice::WriteOnly));
+        }
+        const std::vector<std::string> directories {
+            empty.path().toStdString(), rules.path().toStdString()};
+        testsupport::LogCapture log;
+        QCOMPARE(UdevAccess::installResult(root, directories), result);
+        QCOMPARE(log.errors().empty(), result != -2);
+    }
+
+    void readsTheStandardFolders()
+    {
+        const std::vector<std::string> directories = UdevAccess::ruleDirectories();
+        QVERIFY(std::find(directories.begin(), directories.end(), "/etc/udev/rules.d")
+            != directories.end());
+        QVERIFY(std::find(directories.begin(), directories.end(), "/usr/lib/udev/rules.d")
+            != directories.end());
+    }
+
+    void packagedRuleCoversEveryRecognisedId()
+    {
+        QFile rules(QStringLiteral(LUMEXOR_SOURCE_DIR "/packaging/linux/")
+            + QString::fromLatin1(UdevAccess::RuleFileName));
+        QVERIFY(rules.open(QIODevice::ReadOnly));
+        const QString text = QString::fromLatin1(rules.readAll());
+        const QStringList ids {"2b77:3600", "2b77:3601", "2b77:360f", "2b77:3620", "2b77:3621",
+            "2b77:362f", "2b77:3630", "2b77:3631", "2b77:363f", "2b77:3640", "2b77:3641",
+            "2b77:364f", "2b77:3660", "2b77:3661", "2b77:366f", "5555:3601", "04b4:00f3"};
+        for (const QString &id : ids) {
+            const QString rule = QStringLiteral("ATTR{idVendor}==\"%1\", ATTR{idProduct}==\"%2\"")
+                                     .arg(id.left(4), id.mid(5));
+            QVERIFY2(text.contains(rule), qPrintable(id));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_UdevAccess)
+#include "tst_udevaccess.moc"

@@ -1,0 +1,134 @@
+#include "deviceopen.h"
+
+#include "deviceaddressing.h"
+#include "usbdevicelist.h"
+#include "usblog.h"
+
+#include <utility>
+
+namespace {
+
+// Searches the bus for the device that `desc` addresses. A matching device that refuses to
+// open does not end the search: a second device on the same port (after a re-enumeration the
+// old and the new object can both be listed for a moment) may still open. Returns the open
+// handle, if any, and leaves the last matching device in `candidate`.
+libusb_device_handle *searchAndOpen(
+    const DeviceDescription &desc, UsbDeviceRef &candidate, bool &listed)
+{
+    usbProgressLog() << "Open device by adressing info\n";
+    UsbDeviceList list;
+    const ssize_t count = list.fetch();
+    if (count < 0) {
+        usbProgressLog() << "Can't get UBS device list: "
+                         << libusb_error_name(static_cast<int>(count)) << "\n";
+        listed = false;
+        return nullptr;
+    }
+    listed = true;
+    usbProgressLog() << "Found " << count << " devices. Start search..." << std::endl;
+
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device *device = list.at(i);
+        if (!device_addressing_match(device, desc))
+            continue;
+        candidate.reset(device);
+        libusb_device_handle *handle = nullptr;
+        const int rc = libusb_open(device, &handle);
+        if (rc == 0) {
+            usbProgressLog() << "Device found: id=" << i << std::endl;
+            return handle;
+        }
+        usbErrorLog() << "Can't open device: id=" << i << ", code=" << rc << ", "
+                      << libusb_error_name(rc) << ". Continue search..." << std::endl;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+libusb_device_handle *device_open(const DeviceDescription &desc)
+{
+    UsbDeviceRef candidate;
+    libusb_device_handle *handle = nullptr;
+
+    if (desc.device) {
+        usbProgressLog() << "Open device by reference\n";
+        candidate = desc.device;
+    } else {
+        bool listed = false;
+        handle = searchAndOpen(desc, candidate, listed);
+        if (!listed)
+            return nullptr;
+    }
+
+    if (!candidate) {
+        usbErrorLog() << "No device" << std::endl;
+        return nullptr;
+    }
+    usbProgressLog() << "Device found. Opening..." << std::endl;
+
+    // The list is gone by now; the candidate reference alone keeps the device object alive
+    // for this last attempt.
+    if (!handle && libusb_open(candidate.get(), &handle) != 0) {
+        usbErrorLog() << "Can't open device" << std::endl;
+        return nullptr;
+    }
+    usbProgressLog() << "Device opened." << std::endl;
+
+    // Anything but a clear "no kernel driver" (including "can't tell") gets a detach attempt;
+    // on platforms without kernel drivers the detach fails harmlessly.
+    if (libusb_kernel_driver_active(handle, desc.interfaceNumber) != 0)
+        libusb_detach_kernel_driver(handle, desc.interfaceNumber);
+
+    const int rc = libusb_claim_interface(handle, desc.interfaceNumber);
+    if (rc != 0) {
+        usbErrorLog() << "Error claim usb interface: " << rc << "\n" << std::flush;
+        libusb_close(handle);
+        return nullptr;
+    }
+    return handle;
+}
+
+void device_close(libusb_device_handle *handle, const DeviceDescription &desc)
+{
+    if (!handle)
+        return;
+    libusb_attach_kernel_driver(handle, desc.interfaceNumber);
+    libusb_release_interface(handle, desc.interfaceNumber);
+    libusb_close(handle);
+}
+
+OpenedDevice::OpenedDevice(libusb_device_handle *handle, DeviceDescription desc)
+    : handle_(handle)
+    , desc_(std::move(desc))
+{ }
+
+OpenedDevice::OpenedDevice(OpenedDevice &&other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr))
+    , desc_(std::move(other.desc_))
+{ }
+
+OpenedDevice &OpenedDevice::operator=(OpenedDevice &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, nullptr);
+        desc_ = std::move(other.desc_);
+    }
+    return *this;
+}
+
+OpenedDevice::~OpenedDevice()
+{
+    close();
+}
+
+OpenedDevice OpenedDevice::open(const DeviceDescription &desc)
+{
+    return OpenedDevice(device_open(desc), desc);
+}
+
+void OpenedDevice::close()
+{
+    device_close(std::exchange(handle_, nullptr), desc_);
+}

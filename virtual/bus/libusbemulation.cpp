@@ -1,0 +1,409 @@
+// The libusb-1.0 functions the product calls, implemented on the virtual bus with the
+// signatures and results of <libusb.h>. Only the default (null) context exists.
+
+#include "busstate.h"
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+using vusb::Bus;
+using vusb::Node;
+
+namespace {
+
+Bus::State &state()
+{
+    return Bus::instance().state();
+}
+
+using Lock = std::lock_guard<std::mutex>;
+
+// A request fault that covers this occurrence, if any.
+int injectedError(Node &n, uint8_t request)
+{
+    const int occurrence = ++n.requestCounts[request];
+    for (const vusb::RequestFault &f : n.requestFaults) {
+        if (f.request != request || occurrence < f.fromOccurrence)
+            continue;
+        if (f.count < 0 || occurrence < f.fromOccurrence + f.count)
+            return f.error;
+    }
+    return 0;
+}
+
+void scheduleReturn(Bus::State &s, Node &n, const vdev::Reenumeration &restart)
+{
+    s.detach(n);
+    switch (restart.arrival) {
+    case vdev::Arrival::Never:
+        return;
+    case vdev::Arrival::OtherPort:
+        ++n.port;
+        break;
+    case vdev::Arrival::SamePort:
+        break;
+    }
+    n.returning = true;
+    n.returnAt = std::chrono::steady_clock::now() + restart.delay;
+}
+
+} // namespace
+
+extern "C" {
+
+int LIBUSB_CALL libusb_init(libusb_context **ctx)
+{
+    Lock lock(state().mutex);
+    ++state().initCount;
+    if (ctx)
+        *ctx = nullptr;
+    return LIBUSB_SUCCESS;
+}
+
+void LIBUSB_CALL libusb_exit(libusb_context *)
+{
+    Lock lock(state().mutex);
+    --state().initCount;
+}
+
+void LIBUSB_CALL libusb_set_debug(libusb_context *, int) { }
+
+int LIBUSB_CALL libusb_set_option(libusb_context *, enum libusb_option, ...)
+{
+    return LIBUSB_SUCCESS;
+}
+
+ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context *, libusb_device ***list)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (s.deviceListFailures != 0) {
+        if (s.deviceListFailures > 0)
+            --s.deviceListFailures;
+        return s.deviceListError;
+    }
+    s.processArrivals();
+    std::vector<libusb_device *> present;
+    for (const auto &device : s.devices) {
+        if (device->attached)
+            present.push_back(device.get());
+    }
+    auto *array = new libusb_device *[present.size() + 1];
+    for (size_t i = 0; i < present.size(); ++i) {
+        array[i] = present[i];
+        ++present[i]->apiRefs;
+    }
+    array[present.size()] = nullptr;
+    s.lists.insert(array);
+    *list = array;
+    return static_cast<ssize_t>(present.size());
+}
+
+void LIBUSB_CALL libusb_free_device_list(libusb_device **list, int unref_devices)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!list)
+        return;
+    if (s.lists.erase(list) == 0) {
+        s.note("libusb_free_device_list: not a live list");
+        return;
+    }
+    for (libusb_device **at = list; *at; ++at) {
+        if (!unref_devices)
+            continue;
+        libusb_device *device = *at;
+        --device->apiRefs;
+        ++device->internalRefs; // unrefInternal balances this and releases when last
+        s.unrefInternal(device);
+    }
+    delete[] list;
+}
+
+libusb_device *LIBUSB_CALL libusb_ref_device(libusb_device *dev)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (s.usable(dev, "libusb_ref_device"))
+        ++dev->apiRefs;
+    return dev;
+}
+
+void LIBUSB_CALL libusb_unref_device(libusb_device *dev)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!dev)
+        return;
+    if (!s.usable(dev, "libusb_unref_device"))
+        return;
+    if (dev->apiRefs == 0) {
+        s.note("libusb_unref_device: releases a reference the caller does not hold");
+        return;
+    }
+    --dev->apiRefs;
+    ++dev->internalRefs;
+    s.unrefInternal(dev);
+}
+
+int LIBUSB_CALL libusb_get_device_descriptor(
+    libusb_device *dev, struct libusb_device_descriptor *desc)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!s.usable(dev, "libusb_get_device_descriptor"))
+        return LIBUSB_ERROR_INVALID_PARAM;
+    if (const int error = s.node(dev->node).descriptorError)
+        return error;
+    std::memset(desc, 0, sizeof *desc);
+    desc->bLength = LIBUSB_DT_DEVICE_SIZE;
+    desc->bDescriptorType = LIBUSB_DT_DEVICE;
+    desc->bcdUSB = 0x0300;
+    desc->bDeviceClass = dev->identity.deviceClass;
+    desc->bMaxPacketSize0 = 9;
+    desc->idVendor = dev->identity.vendorId;
+    desc->idProduct = dev->identity.productId;
+    desc->bcdDevice = dev->identity.bcdDevice;
+    desc->iManufacturer = dev->identity.manufacturerIndex;
+    desc->iProduct = dev->identity.productIndex;
+    desc->iSerialNumber = dev->identity.serialIndex;
+    desc->bNumConfigurations = 1;
+    return LIBUSB_SUCCESS;
+}
+
+uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device *dev)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    return s.usable(dev, "libusb_get_bus_number") ? dev->busNumber : 0;
+}
+
+uint8_t LIBUSB_CALL libusb_get_port_number(libusb_device *dev)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    return s.usable(dev, "libusb_get_port_number") ? dev->portNumber : 0;
+}
+
+int LIBUSB_CALL libusb_get_port_numbers(
+    libusb_device *dev, uint8_t *port_numbers, int port_numbers_len)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!s.usable(dev, "libusb_get_port_numbers") || port_numbers_len <= 0)
+        return LIBUSB_ERROR_INVALID_PARAM;
+    if (dev->portPath.size() > static_cast<size_t>(port_numbers_len))
+        return LIBUSB_ERROR_OVERFLOW;
+    std::copy(dev->portPath.begin(), dev->portPath.end(), port_numbers);
+    return static_cast<int>(dev->portPath.size());
+}
+
+libusb_device *LIBUSB_CALL libusb_get_parent(libusb_device *dev)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    return s.usable(dev, "libusb_get_parent") ? dev->parent : nullptr;
+}
+
+uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device *dev)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    return s.usable(dev, "libusb_get_device_address") ? dev->address : 0;
+}
+
+int LIBUSB_CALL libusb_open(libusb_device *dev, libusb_device_handle **dev_handle)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!s.usable(dev, "libusb_open"))
+        return LIBUSB_ERROR_INVALID_PARAM;
+    Node &n = s.node(dev->node);
+    ++n.openCalls;
+    if (!dev->attached)
+        return LIBUSB_ERROR_NO_DEVICE;
+    if (n.openFailuresLeft != 0) {
+        if (n.openFailuresLeft > 0)
+            --n.openFailuresLeft;
+        return n.openError;
+    }
+    if (n.needsDriver)
+        return LIBUSB_ERROR_NOT_SUPPORTED;
+    auto handle = std::make_unique<libusb_device_handle>();
+    handle->device = dev;
+    s.ref(dev);
+    *dev_handle = handle.get();
+    s.handles.push_back(std::move(handle));
+    return LIBUSB_SUCCESS;
+}
+
+void LIBUSB_CALL libusb_close(libusb_device_handle *dev_handle)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!dev_handle)
+        return;
+    if (!s.usable(dev_handle, "libusb_close"))
+        return;
+    dev_handle->closed = true;
+    dev_handle->claimed.clear();
+    s.unrefInternal(dev_handle->device);
+}
+
+int LIBUSB_CALL libusb_kernel_driver_active(libusb_device_handle *dev_handle, int)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!s.usable(dev_handle, "libusb_kernel_driver_active"))
+        return LIBUSB_ERROR_INVALID_PARAM;
+    if (!dev_handle->device->attached)
+        return LIBUSB_ERROR_NO_DEVICE;
+    return s.node(dev_handle->device->node).kernelDriverActive ? 1 : 0;
+}
+
+int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle *dev_handle, int)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!s.usable(dev_handle, "libusb_detach_kernel_driver"))
+        return LIBUSB_ERROR_INVALID_PARAM;
+    if (!dev_handle->device->attached)
+        return LIBUSB_ERROR_NO_DEVICE;
+    Node &n = s.node(dev_handle->device->node);
+    if (!n.kernelDriverActive)
+        return LIBUSB_ERROR_NOT_FOUND;
+    n.kernelDriverActive = false;
+    n.kernelDriverDetached = true;
+    return LIBUSB_SUCCESS;
+}
+
+int LIBUSB_CALL libusb_attach_kernel_driver(libusb_device_handle *dev_handle, int interface_number)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!s.usable(dev_handle, "libusb_attach_kernel_driver"))
+        return LIBUSB_ERROR_INVALID_PARAM;
+    if (!dev_handle->device->attached)
+        return LIBUSB_ERROR_NO_DEVICE;
+    // Like Linux: a kernel driver cannot take an interface that a handle still claims.
+    if (dev_handle->claimed.count(interface_number))
+        return LIBUSB_ERROR_BUSY;
+    Node &n = s.node(dev_handle->device->node);
+    if (!n.kernelDriverDetached)
+        return LIBUSB_ERROR_NOT_FOUND;
+    n.kernelDriverDetached = false;
+    n.kernelDriverActive = true;
+    return LIBUSB_SUCCESS;
+}
+
+int LIBUSB_CALL libusb_claim_interface(libusb_device_handle *dev_handle, int interface_number)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!s.usable(dev_handle, "libusb_claim_interface"))
+        return LIBUSB_ERROR_INVALID_PARAM;
+    if (!dev_handle->device->attached)
+        return LIBUSB_ERROR_NO_DEVICE;
+    if (const int error = s.node(dev_handle->device->node).claimError)
+        return error;
+    dev_handle->claimed.insert(interface_number);
+    return LIBUSB_SUCCESS;
+}
+
+int LIBUSB_CALL libusb_release_interface(libusb_device_handle *dev_handle, int interface_number)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!s.usable(dev_handle, "libusb_release_interface"))
+        return LIBUSB_ERROR_INVALID_PARAM;
+    if (dev_handle->claimed.erase(interface_number) == 0)
+        return LIBUSB_ERROR_NOT_FOUND;
+    return dev_handle->device->attached ? LIBUSB_SUCCESS : LIBUSB_ERROR_NO_DEVICE;
+}
+
+int LIBUSB_CALL libusb_control_transfer(libusb_device_handle *dev_handle, uint8_t request_type,
+    uint8_t bRequest, uint16_t wValue, uint16_t wIndex, unsigned char *data, uint16_t wLength,
+    unsigned int timeout)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!s.usable(dev_handle, "libusb_control_transfer"))
+        return LIBUSB_ERROR_INVALID_PARAM;
+
+    libusb_device *device = dev_handle->device;
+    vusb::TransferRecord record;
+    record.node = device->node;
+    record.requestType = request_type;
+    record.request = bRequest;
+    record.value = wValue;
+    record.index = wIndex;
+    record.length = wLength;
+    record.timeout = timeout;
+    const bool in = (request_type & LIBUSB_ENDPOINT_IN) != 0;
+    if (!in && wLength > 0)
+        record.data.assign(data, data + wLength);
+
+    Node &n = s.node(device->node);
+    int result = LIBUSB_ERROR_NO_DEVICE;
+    if (device->attached) {
+        result = injectedError(n, bRequest);
+        if (result == 0) {
+            std::vector<uint8_t> buffer(wLength);
+            if (!in && wLength > 0)
+                std::copy(data, data + wLength, buffer.begin());
+            const vdev::ControlSetup setup {request_type, bRequest, wValue, wIndex, wLength};
+            result = n.model->control(setup, buffer.data());
+            if (in && result > 0) {
+                const auto count = static_cast<size_t>(std::min<int>(result, wLength));
+                std::copy(buffer.begin(), buffer.begin() + static_cast<long>(count), data);
+                record.data.assign(buffer.begin(), buffer.begin() + static_cast<long>(count));
+            }
+            if (auto restart = n.model->takeReenumeration())
+                scheduleReturn(s, n, *restart);
+        }
+        if (n.unplugAfter > 0 && --n.unplugAfter == 0) {
+            n.unplugAfter = -1;
+            n.returning = false;
+            s.detach(n);
+        }
+    }
+    record.result = result;
+    s.transfers.push_back(std::move(record));
+    return result;
+}
+
+int LIBUSB_CALL libusb_get_string_descriptor_ascii(
+    libusb_device_handle *dev_handle, uint8_t desc_index, unsigned char *data, int length)
+{
+    Bus::State &s = state();
+    Lock lock(s.mutex);
+    if (!s.usable(dev_handle, "libusb_get_string_descriptor_ascii"))
+        return LIBUSB_ERROR_INVALID_PARAM;
+    if (desc_index == 0 || length <= 0)
+        return LIBUSB_ERROR_INVALID_PARAM;
+    libusb_device *device = dev_handle->device;
+    if (!device->attached)
+        return LIBUSB_ERROR_NO_DEVICE;
+    Node &n = s.node(device->node);
+    auto fault = n.stringErrors.find(desc_index);
+    if (fault != n.stringErrors.end())
+        return fault->second;
+    const std::optional<std::string> text = n.model->stringDescriptor(desc_index);
+    if (!text)
+        return LIBUSB_ERROR_PIPE;
+    // libusb keeps ASCII as it is and writes '?' for anything else.
+    int written = 0;
+    for (char c : *text) {
+        if (written >= length - 1)
+            break;
+        const auto byte = static_cast<unsigned char>(c);
+        data[written++] = byte < 0x80 ? byte : '?';
+    }
+    data[written] = 0;
+    return written;
+}
+
+} // extern "C"

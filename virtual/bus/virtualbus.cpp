@@ -1,0 +1,412 @@
+#include "busstate.h"
+#include "hubmodel.h"
+
+#include <algorithm>
+#include <sstream>
+#include <stdexcept>
+
+namespace vusb {
+
+namespace {
+
+std::vector<uint8_t> pathOf(const std::map<NodeId, Node> &nodes, NodeId id)
+{
+    std::vector<uint8_t> path;
+    for (NodeId at = id; at >= 0; at = nodes.at(at).parent) {
+        if (nodes.at(at).parent >= 0)
+            path.insert(path.begin(), nodes.at(at).port);
+    }
+    return path;
+}
+
+} // namespace
+
+// ----------------------------------------------------------------------------------------
+// State
+
+Node &Bus::State::node(NodeId id)
+{
+    auto it = nodes.find(id);
+    if (it == nodes.end())
+        throw std::out_of_range("virtual bus: no node " + std::to_string(id));
+    return it->second;
+}
+
+const Node &Bus::State::node(NodeId id) const
+{
+    return const_cast<State *>(this)->node(id);
+}
+
+void Bus::State::note(const std::string &what)
+{
+    misuse.push_back(what);
+}
+
+void Bus::State::ref(libusb_device *device)
+{
+    ++device->internalRefs;
+}
+
+void Bus::State::unrefInternal(libusb_device *device)
+{
+    --device->internalRefs;
+    if (device->internalRefs + device->apiRefs > 0)
+        return;
+    device->released = true;
+    if (device->parent) {
+        libusb_device *parent = device->parent;
+        device->parent = nullptr;
+        unrefInternal(parent);
+    }
+}
+
+bool Bus::State::usable(const libusb_device *device, const char *call)
+{
+    if (!device) {
+        note(std::string(call) + ": null device");
+        return false;
+    }
+    if (device->released) {
+        note(std::string(call) + ": device used after its last reference was released");
+        return false;
+    }
+    return true;
+}
+
+bool Bus::State::usable(const libusb_device_handle *handle, const char *call)
+{
+    if (!handle) {
+        note(std::string(call) + ": null handle");
+        return false;
+    }
+    if (handle->closed) {
+        note(std::string(call) + ": handle used after libusb_close");
+        return false;
+    }
+    return true;
+}
+
+void Bus::State::enumerate(Node &n)
+{
+    auto device = std::make_unique<libusb_device>();
+    device->node = n.id;
+    device->busNumber = n.busNumber;
+    uint8_t &last = lastAddress[n.busNumber];
+    // Addresses 1-127 are handed out in turn, as a host controller does.
+    last = static_cast<uint8_t>(last % 127 + 1);
+    device->address = last;
+    device->portNumber = n.port;
+    device->portPath = pathOf(nodes, n.id);
+    device->identity = n.model->identity();
+    if (n.parent >= 0) {
+        device->parent = node(n.parent).current;
+        if (device->parent)
+            ref(device->parent);
+    }
+    device->attached = true;
+    ref(device.get()); // the bus's own reference while attached
+    n.current = device.get();
+    n.plugged = true;
+    n.returning = false;
+    devices.push_back(std::move(device));
+}
+
+void Bus::State::detach(Node &n)
+{
+    for (auto &[id, child] : nodes) {
+        if (child.parent == n.id && child.plugged)
+            detach(child);
+    }
+    n.plugged = false;
+    if (libusb_device *device = n.current) {
+        n.current = nullptr;
+        device->attached = false;
+        unrefInternal(device);
+    }
+}
+
+void Bus::State::processArrivals()
+{
+    const auto now = std::chrono::steady_clock::now();
+    for (auto &[id, n] : nodes) {
+        if (n.returning && n.returnAt <= now)
+            enumerate(n);
+    }
+}
+
+// ----------------------------------------------------------------------------------------
+// Bus
+
+Bus::Bus()
+    : state_(std::make_unique<State>())
+{ }
+
+Bus::~Bus() = default;
+
+// The default context of the tests, like libusb's own: one per process.
+Bus Bus::instance_;
+
+Bus &Bus::instance()
+{
+    return instance_;
+}
+
+void Bus::reset()
+{
+    auto fresh = std::make_unique<State>();
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    for (libusb_device **list : state_->lists)
+        delete[] list;
+    std::swap(state_->nodes, fresh->nodes);
+    std::swap(state_->devices, fresh->devices);
+    std::swap(state_->handles, fresh->handles);
+    state_->lists.clear();
+    state_->lastAddress.clear();
+    state_->transfers.clear();
+    state_->misuse.clear();
+    state_->driverScript.clear();
+    state_->driverCalls = 0;
+    state_->deviceListError = 0;
+    state_->deviceListFailures = 0;
+}
+
+NodeId Bus::addRootHub(uint8_t busNumber)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    Node n;
+    n.id = static_cast<NodeId>(state_->nodes.size());
+    n.busNumber = busNumber;
+    n.model = std::make_shared<vdev::HubModel>(vdev::HubModel::rootHubIdentity());
+    Node &stored = state_->nodes[n.id] = std::move(n);
+    state_->enumerate(stored);
+    return stored.id;
+}
+
+NodeId Bus::addHub(NodeId parentHub, uint8_t port)
+{
+    return plug(
+        parentHub, port, std::make_shared<vdev::HubModel>(vdev::HubModel::externalHubIdentity()));
+}
+
+NodeId Bus::plug(NodeId parentHub, uint8_t port, std::shared_ptr<vdev::UsbDeviceModel> model)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    const Node &hub = state_->node(parentHub);
+    if (!hub.model->isHub())
+        throw std::invalid_argument("virtual bus: devices plug into hubs");
+    Node n;
+    n.id = static_cast<NodeId>(state_->nodes.size());
+    n.parent = parentHub;
+    n.busNumber = hub.busNumber;
+    n.port = port;
+    n.model = std::move(model);
+    Node &stored = state_->nodes[n.id] = std::move(n);
+    state_->enumerate(stored);
+    return stored.id;
+}
+
+void Bus::unplug(NodeId node)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    Node &n = state_->node(node);
+    n.returning = false;
+    state_->detach(n);
+}
+
+void Bus::replug(NodeId node)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    Node &n = state_->node(node);
+    state_->detach(n);
+    state_->enumerate(n);
+}
+
+bool Bus::attached(NodeId node) const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->processArrivals();
+    return state_->node(node).plugged;
+}
+
+uint8_t Bus::address(NodeId node) const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    const Node &n = state_->node(node);
+    return n.current ? n.current->address : 0;
+}
+
+uint8_t Bus::busNumber(NodeId node) const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->node(node).busNumber;
+}
+
+std::vector<uint8_t> Bus::portPath(NodeId node) const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return pathOf(state_->nodes, node);
+}
+
+void Bus::failDeviceList(int error, int times)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->deviceListError = error;
+    state_->deviceListFailures = times;
+}
+
+void Bus::failDescriptor(NodeId node, int error)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->node(node).descriptorError = error;
+}
+
+void Bus::failString(NodeId node, uint8_t index, int error)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->node(node).stringErrors[index] = error;
+}
+
+void Bus::failOpen(NodeId node, int error, int times)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    Node &n = state_->node(node);
+    n.openError = error;
+    n.openFailuresLeft = times;
+}
+
+void Bus::requireDriver(NodeId node)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->node(node).needsDriver = true;
+}
+
+void Bus::failClaim(NodeId node, int error)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->node(node).claimError = error;
+}
+
+void Bus::failRequest(NodeId node, RequestFault fault)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    Node &n = state_->node(node);
+    // Occurrences count from now on.
+    fault.fromOccurrence += n.requestCounts[fault.request];
+    n.requestFaults.push_back(fault);
+}
+
+void Bus::unplugAfterTransfers(NodeId node, int transfers)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->node(node).unplugAfter = transfers;
+}
+
+void Bus::setKernelDriverActive(NodeId node, bool active)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    Node &n = state_->node(node);
+    n.kernelDriverActive = active;
+    n.kernelDriverDetached = false;
+}
+
+void Bus::scriptDriverInstall(std::vector<int> results)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->driverScript.assign(results.begin(), results.end());
+}
+
+int Bus::driverInstallCalls() const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->driverCalls;
+}
+
+std::vector<TransferRecord> Bus::transfers() const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->transfers;
+}
+
+std::vector<TransferRecord> Bus::transfers(NodeId node) const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    std::vector<TransferRecord> mine;
+    std::copy_if(state_->transfers.begin(), state_->transfers.end(), std::back_inserter(mine),
+        [node](const TransferRecord &t) { return t.node == node; });
+    return mine;
+}
+
+void Bus::clearTransfers()
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->transfers.clear();
+}
+
+int Bus::openCalls(NodeId node) const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->node(node).openCalls;
+}
+
+int Bus::liveReferences() const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    int refs = 0;
+    for (const auto &device : state_->devices)
+        refs += device->apiRefs;
+    return refs;
+}
+
+int Bus::openHandles() const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return static_cast<int>(std::count_if(
+        state_->handles.begin(), state_->handles.end(), [](const auto &h) { return !h->closed; }));
+}
+
+int Bus::claimedInterfaces() const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    size_t claimed = 0;
+    for (const auto &handle : state_->handles) {
+        if (!handle->closed)
+            claimed += handle->claimed.size();
+    }
+    return static_cast<int>(claimed);
+}
+
+int Bus::openDeviceLists() const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return static_cast<int>(state_->lists.size());
+}
+
+std::vector<std::string> Bus::misuse() const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->misuse;
+}
+
+std::string Bus::leakReport() const
+{
+    std::ostringstream report;
+    if (const int refs = liveReferences())
+        report << refs << " libusb_device reference(s) never released; ";
+    if (const int handles = openHandles())
+        report << handles << " handle(s) never closed; ";
+    if (const int claimed = claimedInterfaces())
+        report << claimed << " interface(s) still claimed; ";
+    if (const int lists = openDeviceLists())
+        report << lists << " device list(s) never freed; ";
+    for (const std::string &m : misuse())
+        report << "misuse: " << m << "; ";
+    return report.str();
+}
+
+void Bus::locked(const std::function<void()> &inspect) const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    inspect();
+}
+
+} // namespace vusb

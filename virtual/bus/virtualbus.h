@@ -1,0 +1,120 @@
+#pragma once
+
+// The virtual USB bus: the libusb-1.0 default context of the tests. Test code builds a tree
+// of hubs and device models here, injects faults, and reads back the transfer log and the
+// reference accounting; product code reaches the same bus through the ordinary libusb_*
+// functions, which this library implements.
+
+#include "usbmodel.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vusb {
+
+// A place in the tree: a hub or a plugged device. Stays valid until reset(), also while the
+// device is unplugged or re-enumerating.
+using NodeId = int;
+
+// One libusb_control_transfer as the bus saw it.
+struct TransferRecord {
+    NodeId node = -1;
+    uint8_t requestType = 0;
+    uint8_t request = 0;
+    uint16_t value = 0;
+    uint16_t index = 0;
+    uint16_t length = 0;
+    unsigned timeout = 0;
+    // Host to device: the bytes sent. Device to host: the bytes returned (result count).
+    std::vector<uint8_t> data;
+    int result = 0;
+
+    bool deviceToHost() const { return (requestType & 0x80) != 0; }
+};
+
+// Fails occurrences of one request code on one device. Occurrences are counted per node from
+// the moment the fault is set, 1-based, in both directions.
+struct RequestFault {
+    uint8_t request = 0;
+    int fromOccurrence = 1;
+    int count = 1; // how many occurrences fail; -1: every one from then on
+    int error = vdev::Pipe;
+};
+
+class Bus
+{
+public:
+    static Bus &instance();
+
+    // Unplugs and forgets everything, including faults, logs and counters. Call it only when
+    // no product code holds a libusb object any more.
+    void reset();
+
+    // --- topology -------------------------------------------------------------------------
+    NodeId addRootHub(uint8_t busNumber);
+    NodeId addHub(NodeId parentHub, uint8_t port);
+    NodeId plug(NodeId parentHub, uint8_t port, std::shared_ptr<vdev::UsbDeviceModel> model);
+    // The device leaves the bus; its libusb_device objects stay valid while referenced, and
+    // their handles fail with LIBUSB_ERROR_NO_DEVICE.
+    void unplug(NodeId node);
+    // Back on its port with a new address (a new libusb_device object).
+    void replug(NodeId node);
+    bool attached(NodeId node) const;
+    uint8_t address(NodeId node) const; // 0 while not on the bus
+    uint8_t busNumber(NodeId node) const;
+    std::vector<uint8_t> portPath(NodeId node) const;
+
+    // --- faults ---------------------------------------------------------------------------
+    void failDeviceList(int error, int times = 1);
+    void failDescriptor(NodeId node, int error);
+    void failString(NodeId node, uint8_t index, int error);
+    // libusb_open fails with `error` the next `times` times (-1: always).
+    void failOpen(NodeId node, int error, int times = -1);
+    // libusb_open fails with LIBUSB_ERROR_NOT_SUPPORTED until a driver install succeeds.
+    void requireDriver(NodeId node);
+    void failClaim(NodeId node, int error);
+    void failRequest(NodeId node, RequestFault fault);
+    // The device drops off the bus right after its n-th transfer from now.
+    void unplugAfterTransfers(NodeId node, int transfers);
+    void setKernelDriverActive(NodeId node, bool active);
+
+    // --- the install_winusb_driver double ---------------------------------------------------
+    // Results handed out in order; -1 once the script is used up. A 0 makes every device
+    // that waits for a driver openable.
+    void scriptDriverInstall(std::vector<int> results);
+    int driverInstallCalls() const;
+
+    // --- observation ----------------------------------------------------------------------
+    std::vector<TransferRecord> transfers() const;
+    std::vector<TransferRecord> transfers(NodeId node) const;
+    void clearTransfers();
+    int openCalls(NodeId node) const;
+    // References product code took (list entries, libusb_ref_device) and has not given back.
+    int liveReferences() const;
+    int openHandles() const;
+    int claimedInterfaces() const;
+    int openDeviceLists() const;
+    // Misuse of the API: releasing what was not held, using closed or released objects.
+    std::vector<std::string> misuse() const;
+    // Empty when nothing leaked and nothing was misused; otherwise a readable account.
+    std::string leakReport() const;
+
+    // Runs `inspect` under the bus lock, for reading model state while workers may run.
+    void locked(const std::function<void()> &inspect) const;
+
+    Bus(const Bus &) = delete;
+    Bus &operator=(const Bus &) = delete;
+
+    struct State;
+    State &state() { return *state_; }
+
+private:
+    Bus();
+    ~Bus();
+    static Bus instance_;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace vusb
