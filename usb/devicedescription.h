@@ -50,3 +50,8 @@ struct DeviceDescription {
 };
 
 Q_DECLARE_METATYPE(DeviceDescription)
+
+// Registers "DeviceDescription" and the alias "uint8_t" (the request code type of the
+// configuration signals) with Qt's type system, so both can travel through queued signals.
+// Safe to call more than once.
+void registerUsbMetaTypes();

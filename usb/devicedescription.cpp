@@ -1,0 +1,7 @@
+#include "devicedescription.h"
+
+void registerUsbMetaTypes()
+{
+    qRegisterMetaType<DeviceDescription>("DeviceDescription");
+    qRegisterMetaType<unsigned char>("uint8_t");
+}
