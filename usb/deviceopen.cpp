@@ -101,12 +101,14 @@ void device_close(libusb_device_handle *handle, const DeviceDescription &desc)
 OpenedDevice::OpenedDevice(libusb_device_handle *handle, DeviceDescription desc)
     : handle_(handle)
     , desc_(std::move(desc))
-{ }
+{
+}
 
 OpenedDevice::OpenedDevice(OpenedDevice &&other) noexcept
     : handle_(std::exchange(other.handle_, nullptr))
     , desc_(std::move(other.desc_))
-{ }
+{
+}
 
 OpenedDevice &OpenedDevice::operator=(OpenedDevice &&other) noexcept
 {

@@ -14,7 +14,8 @@ UsbDeviceRef::UsbDeviceRef(const UsbDeviceRef &other)
 
 UsbDeviceRef::UsbDeviceRef(UsbDeviceRef &&other) noexcept
     : device_(std::exchange(other.device_, nullptr))
-{ }
+{
+}
 
 UsbDeviceRef &UsbDeviceRef::operator=(const UsbDeviceRef &other)
 {

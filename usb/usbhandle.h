@@ -12,12 +12,14 @@ public:
     UsbHandle() = default;
     explicit UsbHandle(libusb_device_handle *handle)
         : handle_(handle)
-    { }
+    {
+    }
     UsbHandle(const UsbHandle &) = delete;
     UsbHandle &operator=(const UsbHandle &) = delete;
     UsbHandle(UsbHandle &&other) noexcept
         : handle_(std::exchange(other.handle_, nullptr))
-    { }
+    {
+    }
     UsbHandle &operator=(UsbHandle &&other) noexcept
     {
         if (this != &other)

@@ -139,7 +139,8 @@ void Bus::State::processArrivals()
 
 Bus::Bus()
     : state_(std::make_unique<State>())
-{ }
+{
+}
 
 Bus::~Bus() = default;
 

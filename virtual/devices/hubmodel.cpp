@@ -8,7 +8,8 @@ constexpr uint8_t kHubClass = 0x09;
 
 HubModel::HubModel(Identity identity)
     : identity_(identity)
-{ }
+{
+}
 
 Identity HubModel::rootHubIdentity()
 {

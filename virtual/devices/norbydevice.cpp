@@ -7,7 +7,12 @@ namespace vdev {
 NorbyDevice::NorbyDevice(Config config)
     : config_(std::move(config))
     , state_(config_.state)
-{ }
+{
+    const uint16_t family = config_.familyId & 0xFFF0;
+    const bool fourK = family == 0x3630 || family == 0x3640;
+    flash_.setFpgaFormat(config_.fpgaFormat.value_or(
+        fourK ? NorbyFlash::FpgaFormat::Plain : NorbyFlash::FpgaFormat::Framed));
+}
 
 std::shared_ptr<NorbyDevice> NorbyDevice::make(uint16_t familyId, NorbyState state)
 {

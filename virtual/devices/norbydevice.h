@@ -33,6 +33,9 @@ public:
         std::optional<std::string> serial = std::string("A1B2C3D4");
         // String descriptor 3 of the application firmware.
         std::optional<std::string> version = std::string("3.2.1");
+        // What the FPGA loader expects; by default plain for the 4K family (0x3630, 0x3640),
+        // framed for the others.
+        std::optional<NorbyFlash::FpgaFormat> fpgaFormat;
         // How the device re-appears after a start request of the boot loader.
         Reenumeration restart {std::chrono::milliseconds(20), Arrival::SamePort};
     };

@@ -12,11 +12,70 @@ namespace vdev {
 // microcode: the FX3 microcode run (0xC5 start, 0xC6 chunk, 0xC7 complete, 0xC8 status), the
 // FPGA run (0xC1, 0xC2, 0xC3, status 0xC4) and the EDID access (0xCF, 0xD2, 0xD4). The 0xC8
 // status doubles as the liveness ping of every running device.
+//
+// A run collects what the host streams and commits it to flash on its completion request, so
+// tests compare the flash with the package members byte for byte, and a run that never
+// completes leaves the old flash contents.
 class NorbyFlash
 {
 public:
+    enum class FpgaFormat {
+        // The FPGA loader expects a 12-byte header ("FPGA", size, CRC-32 of those 8 bytes),
+        // then the image, then the CRC-32 of the image; it stalls a piece that breaks this.
+        Framed,
+        // The pieces are the image and nothing else.
+        Plain,
+    };
+
     // The answer to a flashing request, or nothing when `setup` is not one.
     std::optional<int> handle(const ControlSetup &setup, uint8_t *data);
+
+    void setFpgaFormat(FpgaFormat format) { fpgaFormat_ = format; }
+    FpgaFormat fpgaFormat() const { return fpgaFormat_; }
+    // After every accepted start or piece, the status reads busy (0) this many times; -1:
+    // busy for ever.
+    void setBusyPolls(int polls) { busyPolls_ = polls; }
+    // A status request that succeeds without data (the status byte is not written).
+    void setEmptyStatus(bool empty) { emptyStatus_ = empty; }
+
+    const std::vector<uint8_t> &fx3Flash() const { return fx3Flash_; }
+    const std::vector<uint8_t> &fpgaFlash() const { return fpgaFlash_; }
+    const std::vector<uint8_t> &edid() const { return edid_; }
+    // Completed runs, for tests that check nothing was committed.
+    int fx3Commits() const { return fx3Commits_; }
+    int fpgaCommits() const { return fpgaCommits_; }
+    int edidCommits() const { return edidCommits_; }
+    bool fx3RunOpen() const { return fx3Run_.has_value(); }
+    bool fpgaRunOpen() const { return fpgaRun_.has_value(); }
+    bool edidAccessOpen() const { return edidPending_.has_value(); }
+
+private:
+    struct FpgaRun {
+        std::vector<uint8_t> image;
+        bool headerSeen = false;
+        uint32_t announcedSize = 0;
+        bool trailerSeen = false;
+    };
+
+    int status(const ControlSetup &setup, uint8_t *data);
+    int fpgaPiece(const uint8_t *data, uint16_t length);
+    void becomeBusy();
+
+    FpgaFormat fpgaFormat_ = FpgaFormat::Framed;
+    int busyPolls_ = 0;
+    int busyLeft_ = 0;
+    bool emptyStatus_ = false;
+
+    std::optional<std::vector<uint8_t>> fx3Run_;
+    std::optional<FpgaRun> fpgaRun_;
+    std::optional<std::vector<uint8_t>> edidPending_;
+
+    std::vector<uint8_t> fx3Flash_;
+    std::vector<uint8_t> fpgaFlash_;
+    std::vector<uint8_t> edid_;
+    int fx3Commits_ = 0;
+    int fpgaCommits_ = 0;
+    int edidCommits_ = 0;
 };
 
 } // namespace vdev
