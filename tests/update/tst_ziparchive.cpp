@@ -1,0 +1,151 @@
+#include "ziparchive.h"
+#include "zippackage.h"
+
+#include <QFile>
+#include <QtTest>
+
+#include <cerrno>
+
+using testsupport::patchFile;
+using testsupport::ZipPackage;
+
+namespace {
+
+// The member read to its end in pieces; "failed: <reason>" when a read fails.
+QByteArray readAll(ZipFile &file, uint64_t pieceSize = 4095)
+{
+    QByteArray all, piece(int(pieceSize), '\0');
+    int64_t count;
+    while ((count = file.read(piece.data(), pieceSize)) > 0)
+        all.append(piece.constData(), int(count));
+    return count < 0 ? "failed: " + QByteArray::fromStdString(file.errorString()) : all;
+}
+
+} // namespace
+
+class tst_ZipArchive : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void openFailures_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("zipError");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("missing file") << "missing" << ZIP_ER_NOENT << "No such file";
+        QTest::newRow("not a zip") << "text" << ZIP_ER_NOZIP << "Not a zip archive";
+        QTest::newRow("empty file") << "empty" << ZIP_ER_NOZIP << "Not a zip archive";
+        QTest::newRow("truncated") << "truncated" << ZIP_ER_NOZIP << "Not a zip archive";
+        QTest::newRow("folder") << "folder" << ZIP_ER_OPNOTSUPP << "Operation not supported";
+    }
+
+    void openFailures()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, zipError);
+        QFETCH(QString, text);
+
+        ZipPackage package;
+        QString path = package.folder();
+        if (kind == "missing") {
+            path += "/nothere.fw";
+        } else if (kind == "text") {
+            path = package.writeRaw("text.fw", "kestrel3\nnot an archive\n");
+        } else if (kind == "empty") {
+            path = package.writeRaw("empty.fw", {});
+        } else if (kind == "truncated") {
+            QFile whole(package.add("kestrel3.img", QByteArray(4000, 'm')).write());
+            QVERIFY(whole.open(QIODevice::ReadOnly));
+            path = package.writeRaw("truncated.fw", whole.readAll().left(2000));
+        }
+
+        errno = EACCES; // a stale errno must not end up in the pair
+        ZipArchive archive(path.toStdString());
+        QVERIFY(!archive.isOpen());
+        QCOMPARE(archive.error().zip, zipError);
+        QCOMPARE(archive.error().system, kind == "missing" ? ENOENT : 0);
+        QCOMPARE(QString::fromStdString(archive.errorString()), text);
+        QVERIFY(!archive.stat("kestrel3.img").found());
+        QVERIFY(!archive.openFile("kestrel3.img").isOpen());
+    }
+
+    // The pair is described as it was recorded, whatever errno holds by then.
+    void errorTexts()
+    {
+        errno = EACCES;
+        QCOMPARE(zipErrorString({ZIP_ER_OPEN, ENOENT}),
+            std::string("Can't open file: No such file or directory"));
+        QCOMPARE(zipErrorString({ZIP_ER_NOZIP, ENOENT}), std::string("Not a zip archive"));
+        QCOMPARE(zipErrorString({1000, 0}), std::string("Unknown error 1000"));
+    }
+
+    void members()
+    {
+        QByteArray image(70000, '\0');
+        for (int i = 0; i < image.size(); ++i)
+            image[i] = char(i * 31 + i / 251);
+        ZipPackage package;
+        package.add("stored.bin", image).add("deflated.bin", image, ZipPackage::Deflated);
+        package.add("empty.bin", {}).add("empty-deflated.bin", {}, ZipPackage::Deflated);
+        package.add("encrypted.bin", "secret", ZipPackage::Encrypted);
+        package.add("damaged.bin", QByteArray(100, 'a') + "MARK" + QByteArray(100, 'a'));
+        const QString path = package.write();
+        QVERIFY(patchFile(path, "MARK", "MARX"));
+        ZipArchive archive(path.toStdString());
+        QVERIFY(archive.isOpen());
+
+        for (const char *name : {"stored.bin", "deflated.bin"}) {
+            QCOMPARE(archive.stat(name).size, zip_uint64_t(image.size()));
+            ZipFile file = archive.openFile(name);
+            QCOMPARE(readAll(file), image);
+            QCOMPARE(file.read(nullptr, 0), int64_t(0)); // stays at the end
+            file = archive.openFile(name);
+            QCOMPARE(readAll(file, 15), image);
+        }
+        for (const char *name : {"empty.bin", "empty-deflated.bin"}) {
+            QVERIFY(archive.stat(name).found());
+            QCOMPARE(archive.stat(name).size, zip_uint64_t(0));
+            ZipFile file = archive.openFile(name);
+            QCOMPARE(readAll(file), QByteArray());
+        }
+        ZipFile damaged = archive.openFile("damaged.bin");
+        QCOMPARE(readAll(damaged), QByteArray("failed: CRC error"));
+
+        QVERIFY(archive.stat("encrypted.bin").found());
+        QVERIFY(!archive.openFile("encrypted.bin").isOpen());
+        QCOMPARE(archive.errorString(), std::string("No password provided"));
+
+        const ZipStat missing = archive.stat("STORED.bin"); // names are compared exactly
+        QVERIFY(!missing.found());
+        QCOMPARE(missing.valid, zip_uint64_t(0));
+        QCOMPARE(archive.errorString(), std::string("No such file"));
+        ZipFile notOpen = archive.openFile("nothere.bin");
+        QVERIFY(!notOpen.isOpen());
+        QCOMPARE(notOpen.error().zip, 0);
+        QCOMPARE(readAll(notOpen), QByteArray("failed: Invalid argument"));
+        QCOMPARE(notOpen.error().zip, ZIP_ER_INVAL);
+        QCOMPARE(notOpen.error().system, 2);
+    }
+
+    // Move-only values; a file keeps reading after the archive object it came from is gone.
+    void ownership()
+    {
+        ZipPackage package;
+        package.add("a.bin", "first").add("b.bin", "second", ZipPackage::Deflated);
+        ZipFile file;
+        {
+            ZipArchive opened(package.write().toStdString());
+            ZipArchive archive = std::move(opened);
+            QVERIFY(!opened.isOpen()); // NOLINT(bugprone-use-after-move)
+            file = archive.openFile("a.bin");
+            file = archive.openFile("b.bin"); // closes a.bin
+        }
+        QCOMPARE(readAll(file, 4), QByteArray("second"));
+        file.close();
+        QVERIFY(!file.isOpen());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ZipArchive)
+#include "tst_ziparchive.moc"
