@@ -1,0 +1,1 @@
+#include "fx3flash.h"

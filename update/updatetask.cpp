@@ -1,0 +1,1 @@
+#include "updatetask.h"
