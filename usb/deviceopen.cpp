@@ -93,8 +93,11 @@ void device_close(libusb_device_handle *handle, const DeviceDescription &desc)
 {
     if (!handle)
         return;
-    libusb_attach_kernel_driver(handle, desc.interfaceNumber);
+    // The interface goes back first: a kernel driver cannot take an interface that a handle
+    // still claims, so attaching before the release would leave the device without its
+    // kernel driver (on Linux, the video class driver) until it is replugged.
     libusb_release_interface(handle, desc.interfaceNumber);
+    libusb_attach_kernel_driver(handle, desc.interfaceNumber);
     libusb_close(handle);
 }
 

@@ -9,7 +9,7 @@
 // `interfaceNumber`. Returns null on failure; the reasons go to the USB logs.
 libusb_device_handle *device_open(const DeviceDescription &desc);
 
-// Gives back a handle from device_open: re-attaches the kernel driver, releases the interface
+// Gives back a handle from device_open: releases the interface, re-attaches the kernel driver
 // and closes. A null handle is ignored.
 void device_close(libusb_device_handle *handle, const DeviceDescription &desc);
 

@@ -191,6 +191,16 @@ private slots:
         QCOMPARE(libusb_kernel_driver_active(handle, 0), 0);
         device_close(handle, desc);
         QCOMPARE(bus.claimedInterfaces(), 0);
+
+        // The kernel driver has its interface back.
+        OpenedDevice again = OpenedDevice::open(desc);
+        QVERIFY(again);
+        again.close();
+        libusb_device_handle *probe = nullptr;
+        const UsbDeviceRef device = testsupport::deviceOf(node);
+        QCOMPARE(libusb_open(device.get(), &probe), 0);
+        QCOMPARE(libusb_kernel_driver_active(probe, 0), 1);
+        libusb_close(probe);
     }
 
     void closeOfNullDoesNothing()
