@@ -1,0 +1,100 @@
+#include "controlrequest.h"
+#include "deviceaddressing.h"
+#include "probe.h"
+#include "probesupport.h"
+#include "usbhandle.h"
+
+#include <QDebug>
+
+using namespace probesupport;
+
+namespace {
+
+// Every running capture device answers the FX3 flash-status request; the returned byte does
+// not matter, an answer at all means the firmware is alive.
+constexpr uint8_t PING = 0xC8;
+// The application firmware keeps its version text at this string index, whatever its device
+// descriptor lists.
+constexpr uint8_t VersionStringIndex = 3;
+constexpr int Interface = 0;
+
+// Firmware from major version 3 on keeps the three user video modes. Compared as a signed
+// byte, so that letters and the library's '?' count as newer too.
+bool hasUserModes(const QString &version)
+{
+    const char first = version.isEmpty() ? '\0' : version.at(0).toLatin1();
+    return static_cast<signed char>(first) > '2';
+}
+
+} // namespace
+
+ProbeResult probeCaptureDevice(libusb_device *device, DeviceDescription &desc)
+{
+    qDebug() << "Probe KESTREL3/OSPREYX3/HARRIER3";
+    libusb_device_descriptor descriptor {};
+    if (libusb_get_device_descriptor(device, &descriptor) != 0)
+        return ProbeResult::Error;
+    logStringIds(descriptor);
+
+    UsbHandle handle;
+    const int opened = handle.open(device);
+    if (opened != 0)
+        return openFailureFallback(opened, true).value_or(ProbeResult::Error);
+
+    const QString product = readString(handle.get(), descriptor.iProduct, "");
+    const QString serial = readString(handle.get(), descriptor.iSerialNumber, NoSerial);
+    const QString version = readString(handle.get(), VersionStringIndex, NoVersion);
+
+    // Anything but a clear "no kernel driver" (also "can't tell") gets a detach attempt; only
+    // a driver that was actually detached is given back afterwards.
+    const bool detached = libusb_kernel_driver_active(handle.get(), Interface) != 0
+        && libusb_detach_kernel_driver(handle.get(), Interface) == 0;
+
+    qDebug() << "Claim interface:" << Interface;
+    const int claimed = libusb_claim_interface(handle.get(), Interface);
+    if (claimed != 0) {
+        qDebug() << "Error claim usb interface: " << claimed;
+        if (detached)
+            libusb_attach_kernel_driver(handle.get(), Interface);
+        return openFailureFallback(claimed, true).value_or(ProbeResult::Error);
+    }
+
+    uint8_t answer = 0;
+    const int pinged = libusb_control_transfer(
+        handle.get(), ControlRequest::VendorIn, PING, 0, 0, &answer, 1, ControlRequest::TimeoutMs);
+    // A kernel driver cannot take an interface that is still claimed, so the interface goes
+    // first.
+    libusb_release_interface(handle.get(), Interface);
+    if (detached)
+        libusb_attach_kernel_driver(handle.get(), Interface);
+    qDebug() << "Ping device:" << pinged;
+    if (pinged < 0)
+        return ProbeResult::Error;
+
+    device_addressing_fill(device, desc);
+    desc.interfaceNumber = Interface;
+    desc.mode = Normal;
+    desc.product = product;
+    desc.serial = serial;
+    desc.version = version;
+    desc.capabilities |= CapDeviceSettings | CapAspectRatio | CapPerformanceMode;
+    if (hasUserModes(version))
+        desc.capabilities |= CapUserModes;
+    return ProbeResult::Success;
+}
+
+ProbeResult probeCaptureDeviceNoAspect(libusb_device *device, DeviceDescription &desc)
+{
+    const ProbeResult result = probeCaptureDevice(device, desc);
+    if (result == ProbeResult::Success)
+        desc.capabilities &= ~uint32_t(CapAspectRatio);
+    return result;
+}
+
+ProbeResult probeCaptureDeviceWithAudio(libusb_device *device, DeviceDescription &desc)
+{
+    const ProbeResult result = probeCaptureDevice(device, desc);
+    if (result == ProbeResult::Success)
+        desc.capabilities |= CapAudioSelector;
+    return result;
+}
