@@ -1,1 +1,124 @@
 #include "edidupload.h"
+
+#include "textimage.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <iostream>
+#include <limits>
+#include <sstream>
+
+namespace {
+
+// The step's five progress values are start + 1..5 steps; a range narrower than five
+// percent gives steps of 0 and so the same value five times.
+int progressStep(int start, int end)
+{
+    return (end - start) / 5;
+}
+
+} // namespace
+
+int uploadEdid(
+    const FlashContext &context, int start, int end, const std::string &member, ZipArchive &archive)
+{
+    ZipFile file = archive.openFile(member);
+    if (!file.isOpen()) {
+        qDebug() << "Can't open file";
+        context.error(QCoreApplication::translate("Worker", "Can't open EDID file"));
+        return -1;
+    }
+    // The parser refuses a text longer than textImageMaxTextSize; one byte more is all it
+    // needs to see that, so a huge member is never held in memory.
+    std::string text;
+    std::array<char, 4095> piece;
+    while (text.size() <= textImageMaxTextSize) {
+        const std::size_t wanted = std::min(piece.size(), textImageMaxTextSize + 1 - text.size());
+        const int64_t count = file.read(piece.data(), wanted);
+        if (count < 0) {
+            // Parsing what came before the failure could pass a cut or damaged EDID.
+            qDebug().nospace() << "Can't read file: " << file.errorString().c_str();
+            context.error(QCoreApplication::translate("Worker", "Can't read EDID file"));
+            return -1;
+        }
+        if (count == 0)
+            break;
+        // The member is text; a NUL ends what a piece contributes.
+        text.append(piece.data(), strnlen(piece.data(), std::size_t(count)));
+    }
+
+    context.progress(start + progressStep(start, end));
+    std::cerr << text << std::endl;
+
+    std::istringstream in(text);
+    const TextImage image = parseTextImage(in);
+    if (image.status == TextImage::ChecksumError) {
+        context.error(QCoreApplication::translate("Worker", "EDID data has incorrect checksum"));
+        return -1;
+    }
+    if (image.status != TextImage::Ok) {
+        context.error(QCoreApplication::translate("Worker", "EDID data has incorrect format"));
+        return -1;
+    }
+    if (image.data.empty()) {
+        context.error(QCoreApplication::translate("Worker", "EDID data is empty"));
+        return -1;
+    }
+    return sendEdid(context, start, end, image.data);
+}
+
+int sendEdid(const FlashContext &context, int start, int end, const std::vector<uint8_t> &image)
+{
+    // The whole EDID goes in one control transfer, whose length field has 16 bits.
+    if (image.size() > std::numeric_limits<uint16_t>::max()) {
+        context.error(
+            QCoreApplication::translate("Worker", "EDID data is too large to send: %1 bytes")
+                .arg(image.size()));
+        return -1;
+    }
+    const int step = progressStep(start, end);
+
+    context.progress(start + 2 * step);
+    int rc = sendFlashRequest(
+        context, FlashRequest::EdidIoBegin, nullptr, 0, ControlRequest::EdidTimeoutMs);
+    if (rc < 0) {
+        qDebug().nospace() << "Can't initiate EDID IO access (err: " << rc << ")";
+        context.error(
+            QCoreApplication::translate("Worker", "Can't initiate EDID IO access (err: %1)")
+                .arg(rc));
+        return -1;
+    }
+
+    context.progress(start + 3 * step);
+    // libusb takes the data of an outgoing transfer through a non-const pointer.
+    std::vector<uint8_t> data = image;
+    rc = sendFlashRequest(context, FlashRequest::EdidWrite, data.data(), uint16_t(data.size()),
+        ControlRequest::EdidTimeoutMs);
+    if (rc < 0) {
+        // Access is left open: closing it is the device's cue to store what it received, and
+        // the write did not get through.
+        qDebug().nospace() << "Can't send EDID data to the device (err: " << rc << ")";
+        context.error(
+            QCoreApplication::translate("Worker", "Can't send EDID data to the device (err: %1)")
+                .arg(rc));
+        return -1;
+    }
+
+    context.progress(start + 4 * step);
+    rc = sendFlashRequest(
+        context, FlashRequest::EdidIoEnd, nullptr, 0, ControlRequest::EdidTimeoutMs);
+    if (rc < 0) {
+        qDebug().nospace() << "Can't finalize EDID IO access (err: " << rc << ")";
+        context.error(
+            QCoreApplication::translate("Worker", "Can't finalize EDID IO access (err: %1)")
+                .arg(rc));
+        return -1;
+    }
+
+    context.progress(start + 5 * step);
+    return rc;
+}

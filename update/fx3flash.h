@@ -7,6 +7,7 @@
 
 // Writes the FX3 microcode member `member` of `archive` into the device's flash (requests
 // 0xC5, 0xC6, 0xC7 with status polls 0xC8), reporting progress from `start` to `end`.
-// Returns 0, or a negative result after reporting the failure.
+// The microcode is flashed in 32-bit words, so a member of any other size is refused before
+// anything is sent. Returns 0, or a negative result after reporting the failure.
 int flashFx3Microcode(const FlashContext &context, int start, int end, const std::string &member,
     ZipArchive &archive);

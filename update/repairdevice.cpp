@@ -1,1 +1,74 @@
 #include "repairdevice.h"
+
+#include "driverinstall.h"
+#include "fx3bootload.h"
+#include "updatesteps.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+// The flashing steps after a repair go on from where the download ended.
+constexpr int stepsStartPercent = 15;
+
+// Opens the restarted device under one of the sandbox ids. The sandbox microcode enumerates
+// afresh, possibly without a usable driver, so a device that is there but refuses to open
+// gets the driver installed and one more try before the next id.
+bool reopenRestarted(UpdateRun &run, const DeviceDescription &desc)
+{
+    // Only the port stays: the restarted device is a new libusb_device with a new address
+    // and another product id.
+    DeviceDescription search = desc;
+    search.device.reset();
+    search.interfaceNumber = 0;
+    search.deviceAddress = -1;
+
+    QString pending;
+    for (const UsbId &id : run.sandboxIds) {
+        search.vendorId = id.vendorId;
+        search.productId = id.productId;
+        run.device = OpenedDevice::open(search);
+        if (run.device)
+            return true;
+        const int installed = install_winusb_driver();
+        if (installed == 0) {
+            pending.clear();
+            run.device = OpenedDevice::open(search);
+            if (run.device)
+                return true;
+        } else if (installed == -2) {
+            pending = QCoreApplication::translate("Worker",
+                "Access Denied: Administrative privilegies are required to access the device");
+        } else {
+            pending = QCoreApplication::translate("Worker", "Error: Failed to install driver");
+        }
+    }
+    run.error(pending.isEmpty()
+            ? QCoreApplication::translate("Worker", "Error: Failed to init device for repair")
+            : pending);
+    return false;
+}
+
+} // namespace
+
+int repairDevice(UpdateRun &run, ZipArchive &archive, const DeviceDescription &desc)
+{
+    const ProductInfo *product = run.product.info;
+    if (!product)
+        return -1;
+
+    const int rc = loadFx3BootImage(run.flashContext(), product->sandboxImage, archive);
+    if (rc < 0)
+        return rc;
+
+    // The device is gone from the bus while it boots the sandbox microcode; its old handle
+    // is of no further use.
+    UpdateRun::pause(run.pacing.restartWait);
+    run.device.close();
+
+    if (!reopenRestarted(run, desc))
+        return -1;
+
+    UpdateRun::pause(run.pacing.reopenPause);
+    return runUpdateSteps(run, stepsStartPercent, archive);
+}

@@ -1,1 +1,33 @@
 #pragma once
+
+#include "devicedescription.h"
+#include "updatepacing.h"
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+// Runs firmware updates and repairs of one device at a time on a worker thread of its own.
+// Each `start` is one run: the package is checked, the device opened and flashed (after a
+// repair when it is in a repair state) and closed again. A run reports `progress` values
+// and, when it fails, one `error` text, and always ends with exactly one `complete`.
+class UpdateTask : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit UpdateTask(QObject *parent = nullptr, UpdatePacing pacing = {});
+    // Waits for the run in progress to finish; a device is never left half-flashed by
+    // closing the window.
+    ~UpdateTask() override;
+
+signals:
+    void progress(int percent);
+    void complete();
+    void error(const QString &text);
+    // Starts a run for the device `desc` with the package file `fwFileName`.
+    void start(const DeviceDescription &desc, const QString &fwFileName);
+
+private:
+    QThread thread_;
+};

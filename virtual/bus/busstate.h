@@ -52,6 +52,7 @@ struct Node {
     int openError = 0;
     int openFailuresLeft = 0;
     bool needsDriver = false;
+    bool needsDriverAfterRestart = false;
     int claimError = 0;
     std::vector<RequestFault> requestFaults;
     std::map<uint8_t, int> requestCounts;

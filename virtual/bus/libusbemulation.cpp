@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 using vusb::Bus;
 using vusb::Node;
@@ -47,6 +48,7 @@ void scheduleReturn(Bus::State &s, Node &n, const vdev::Reenumeration &restart)
         break;
     }
     n.returning = true;
+    n.needsDriver = n.needsDriver || std::exchange(n.needsDriverAfterRestart, false);
     n.returnAt = std::chrono::steady_clock::now() + restart.delay;
 }
 

@@ -281,6 +281,12 @@ void Bus::requireDriver(NodeId node)
     state_->node(node).needsDriver = true;
 }
 
+void Bus::requireDriverAfterRestart(NodeId node)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->node(node).needsDriverAfterRestart = true;
+}
+
 void Bus::failClaim(NodeId node, int error)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);

@@ -74,6 +74,9 @@ public:
     void failOpen(NodeId node, int error, int times = -1);
     // libusb_open fails with LIBUSB_ERROR_NOT_SUPPORTED until a driver install succeeds.
     void requireDriver(NodeId node);
+    // The same from the device's next restart on: the program it restarts into enumerates
+    // under an id that no driver has been installed for yet.
+    void requireDriverAfterRestart(NodeId node);
     void failClaim(NodeId node, int error);
     void failRequest(NodeId node, RequestFault fault);
     // The device drops off the bus right after its n-th transfer from now.
