@@ -1,3 +1,4 @@
+#include "bustestcase.h"
 #include "configrig.h"
 
 #include <QtTest>
@@ -17,18 +18,11 @@ ConfigDeviceDataPtr nextRead(QSignalSpy &spy)
 
 } // namespace
 
-class tst_ConfigDeviceActions : public QObject
+class tst_ConfigDeviceActions : public testsupport::BusTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init() { vusb::Bus::instance().reset(); }
-    void cleanup()
-    {
-        VERIFY_BUS_CLEAN();
-        vusb::Bus::instance().reset();
-    }
-
     void flagsWriteOnlyTheirThreeBits_data()
     {
         QTest::addColumn<int>("device");

@@ -1,3 +1,4 @@
+#include "bustestcase.h"
 #include "configrig.h"
 
 #include <QtTest>
@@ -20,18 +21,11 @@ const QString access = QStringLiteral("Cannot access USB. Administrative rights 
 
 Q_DECLARE_METATYPE(Fault)
 
-class tst_ConfigDeviceTask : public QObject
+class tst_ConfigDeviceTask : public testsupport::BusTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init() { vusb::Bus::instance().reset(); }
-    void cleanup()
-    {
-        VERIFY_BUS_CLEAN();
-        vusb::Bus::instance().reset();
-    }
-
     void actionsNeedATask()
     {
         QObject parent;

@@ -1,5 +1,5 @@
 #include "bootimage.h"
-#include "buschecks.h"
+#include "bustestcase.h"
 #include "deviceopen.h"
 #include "fx3bootload.h"
 #include "norbydevice.h"
@@ -55,18 +55,11 @@ struct Rig {
 
 } // namespace
 
-class tst_Fx3BootLoad : public QObject
+class tst_Fx3BootLoad : public testsupport::BusTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init() { vusb::Bus::instance().reset(); }
-    void cleanup()
-    {
-        VERIFY_BUS_CLEAN();
-        vusb::Bus::instance().reset();
-    }
-
     void downloadsChunkByChunkAndStarts()
     {
         const QByteArray code = patternBytes(10000);

@@ -1,5 +1,5 @@
 #include "bootimage.h"
-#include "buschecks.h"
+#include "bustestcase.h"
 #include "edidtext.h"
 #include "norbydevice.h"
 #include "producttable.h"
@@ -90,18 +90,11 @@ struct Rig {
 
 Q_DECLARE_METATYPE(NorbyState)
 
-class tst_UpdateTask : public QObject
+class tst_UpdateTask : public testsupport::BusTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init() { vusb::Bus::instance().reset(); }
-    void cleanup()
-    {
-        VERIFY_BUS_CLEAN();
-        vusb::Bus::instance().reset();
-    }
-
     void updates_data()
     {
         QTest::addColumn<QString>("product");

@@ -1,4 +1,4 @@
-#include "buschecks.h"
+#include "bustestcase.h"
 #include "deviceaddressing.h"
 #include "logcapture.h"
 #include "norbydevice.h"
@@ -12,18 +12,11 @@ using vdev::NorbyState;
 
 using testsupport::deviceOf;
 
-class tst_DeviceAddressing : public QObject
+class tst_DeviceAddressing : public testsupport::BusTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init() { vusb::Bus::instance().reset(); }
-    void cleanup()
-    {
-        VERIFY_BUS_CLEAN();
-        vusb::Bus::instance().reset();
-    }
-
     void fillRecordsThePlaceOnTheBus()
     {
         vusb::Bus &bus = vusb::Bus::instance();

@@ -1,4 +1,4 @@
-#include "buschecks.h"
+#include "bustestcase.h"
 #include "deviceaddressing.h"
 #include "deviceopen.h"
 #include "logcapture.h"
@@ -13,18 +13,11 @@ using vdev::NorbyState;
 
 using testsupport::describe;
 
-class tst_DeviceOpen : public QObject
+class tst_DeviceOpen : public testsupport::BusTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init() { vusb::Bus::instance().reset(); }
-    void cleanup()
-    {
-        VERIFY_BUS_CLEAN();
-        vusb::Bus::instance().reset();
-    }
-
     void opensByAddressingAndClaims()
     {
         vusb::Bus &bus = vusb::Bus::instance();

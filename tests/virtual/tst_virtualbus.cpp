@@ -1,7 +1,7 @@
 // The bus itself is tested only where a fault in it would hide a fault of the product: the
 // error texts the product shows to users, reference lifetimes, and re-enumeration.
 
-#include "buschecks.h"
+#include "bustestcase.h"
 #include "norbydevice.h"
 
 #include <QThread>
@@ -13,18 +13,11 @@
 using vdev::NorbyDevice;
 using vdev::NorbyState;
 
-class tst_VirtualBus : public QObject
+class tst_VirtualBus : public testsupport::BusTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init() { vusb::Bus::instance().reset(); }
-    void cleanup()
-    {
-        VERIFY_BUS_CLEAN();
-        vusb::Bus::instance().reset();
-    }
-
     void errorTextsEqualTheRealLibrary()
     {
         // The real library is loaded beside the emulation; its own symbols are looked up in
