@@ -5,6 +5,8 @@
 
 #include <libusb.h>
 
+#include <optional>
+
 namespace {
 
 class Worker : public QObject
@@ -29,25 +31,35 @@ private:
     }
 };
 
-void Worker::getConfigDeviceData(const DeviceDescription &desc, uint8_t request,
+// One request on the device, opened for it alone and closed again before the result goes out:
+// the engine never keeps a device open between requests. Nothing when it cannot be opened.
+std::optional<int> transferOnce(const DeviceDescription &desc, uint8_t requestType, uint8_t request,
     const ConfigDeviceDataPtr &ptr, uint16_t size, uint16_t index, uint16_t value)
 {
     OpenedDevice device = OpenedDevice::open(desc);
-    if (!device) {
+    if (!device)
+        return std::nullopt;
+    // Without a buffer the library would read or write through a null pointer.
+    if (!ptr && size != 0)
+        return int(LIBUSB_ERROR_INVALID_PARAM);
+    return libusb_control_transfer(device.handle(), requestType, request, value, index, ptr.data(),
+        size, ControlRequest::TimeoutMs);
+}
+
+void Worker::getConfigDeviceData(const DeviceDescription &desc, uint8_t request,
+    const ConfigDeviceDataPtr &ptr, uint16_t size, uint16_t index, uint16_t value)
+{
+    const std::optional<int> rc
+        = transferOnce(desc, ControlRequest::VendorIn, request, ptr, size, index, value);
+    if (!rc) {
         emit error(request, accessText());
         emit getComplete(request, ConfigDeviceDataPtr(), 0);
         return;
     }
-    // Without a buffer the library would write the answer through a null pointer.
-    const int rc = (ptr || size == 0)
-        ? libusb_control_transfer(device.handle(), ControlRequest::VendorIn, request, value, index,
-            ptr.data(), size, ControlRequest::TimeoutMs)
-        : int(LIBUSB_ERROR_INVALID_PARAM);
-    device.close();
-    if (rc < 0) {
+    if (*rc < 0) {
         emit error(request,
             tr("Error retreiving config device data: req=%1, status: %2")
-                .arg(QString::number(request), QString::fromUtf8(libusb_strerror(rc))));
+                .arg(QString::number(request), QString::fromUtf8(libusb_strerror(*rc))));
         emit getComplete(request, ConfigDeviceDataPtr(), 0);
         return;
     }
@@ -58,22 +70,18 @@ void Worker::getConfigDeviceData(const DeviceDescription &desc, uint8_t request,
 void Worker::setConfigDeviceData(const DeviceDescription &desc, uint8_t request,
     const ConfigDeviceDataPtr &ptr, uint16_t size, uint16_t index, uint16_t value)
 {
-    OpenedDevice device = OpenedDevice::open(desc);
-    if (!device) {
+    const std::optional<int> rc
+        = transferOnce(desc, ControlRequest::VendorOut, request, ptr, size, index, value);
+    if (!rc) {
         // Completed as a read: the requesters treat a null read completion as "no answer"
         // and become ready again on it.
         emit error(request, accessText());
         emit getComplete(request, ConfigDeviceDataPtr(), 0);
         return;
     }
-    const int rc = (ptr || size == 0)
-        ? libusb_control_transfer(device.handle(), ControlRequest::VendorOut, request, value, index,
-            ptr.data(), size, ControlRequest::TimeoutMs)
-        : int(LIBUSB_ERROR_INVALID_PARAM);
-    if (rc < 0)
+    if (*rc < 0)
         emit error(request,
-            tr("Error setting device flags: %1").arg(QString::fromUtf8(libusb_strerror(rc))));
-    device.close();
+            tr("Error setting device flags: %1").arg(QString::fromUtf8(libusb_strerror(*rc))));
     emit setComplete(request);
 }
 
