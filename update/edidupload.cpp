@@ -32,12 +32,15 @@ int uploadEdid(
         context.error(QCoreApplication::translate("Worker", "Can't open EDID file"));
         return -1;
     }
-    // The parser refuses a text longer than textImageMaxTextSize; one byte more is all it
-    // needs to see that, so a huge member is never held in memory.
+    // No EDID text comes near textImageMaxTextSize; one byte more is all it takes to see that a
+    // member is not one. The bytes read are counted, not the text kept, so a member of NUL
+    // bytes (which add nothing to the text) cannot keep the update reading either.
     std::string text;
     std::array<char, 4095> piece;
-    while (text.size() <= textImageMaxTextSize) {
-        const std::size_t wanted = std::min(piece.size(), textImageMaxTextSize + 1 - text.size());
+    uint64_t consumed = 0;
+    while (consumed <= textImageMaxTextSize) {
+        const std::size_t wanted
+            = std::min<uint64_t>(piece.size(), textImageMaxTextSize + 1 - consumed);
         const int64_t count = file.read(piece.data(), wanted);
         if (count < 0) {
             // Parsing what came before the failure could pass a cut or damaged EDID.
@@ -47,6 +50,7 @@ int uploadEdid(
         }
         if (count == 0)
             break;
+        consumed += uint64_t(count);
         // The member is text; a NUL ends what a piece contributes.
         text.append(piece.data(), strnlen(piece.data(), std::size_t(count)));
     }
@@ -54,6 +58,10 @@ int uploadEdid(
     context.progress(start + progressStep(start, end));
     std::cerr << text << std::endl;
 
+    if (consumed > textImageMaxTextSize) {
+        context.error(QCoreApplication::translate("Worker", "EDID data has incorrect format"));
+        return -1;
+    }
     std::istringstream in(text);
     const TextImage image = parseTextImage(in);
     if (image.status == TextImage::ChecksumError) {

@@ -62,5 +62,12 @@ inline int flashProgress(int start, int end, uint64_t done, uint64_t total)
 {
     if (total == 0 || done >= total)
         return end;
-    return start + int((int64_t(end) - start) * int64_t(done) / int64_t(total));
+    // Unsigned throughout, and scaled down before the product could overflow: a (zip64) size
+    // beyond 2^63 must neither turn the quotient negative nor wrap it.
+    const uint64_t span = end > start ? uint64_t(int64_t(end) - start) : 0;
+    while (span != 0 && done > UINT64_MAX / span) {
+        done >>= 1;
+        total >>= 1;
+    }
+    return start + int(span * done / total);
 }

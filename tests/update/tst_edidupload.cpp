@@ -52,6 +52,9 @@ private slots:
         QTest::newRow("text past the limit")
             << good + QByteArray(int(2 * textImageMaxTextSize), ' ') << 80 << Faults() << "84"
             << "EDID data has incorrect format" << false;
+        QTest::newRow("NUL bytes past the limit")
+            << good + QByteArray(int(2 * textImageMaxTextSize), '\0') << 80 << Faults() << "84"
+            << "EDID data has incorrect format" << false;
         QTest::newRow("begin stalls") << good << 80 << fail(0xCF, LIBUSB_ERROR_PIPE) << "84 88 cf"
                                       << "Can't initiate EDID IO access (err: -9)" << false;
         QTest::newRow("write times out: access left open")

@@ -82,6 +82,9 @@ private slots:
         QCOMPARE(flashProgress(34, 66, 4096, 10000), 47);
         QCOMPARE(flashProgress(34, 66, 4096, 0), 66);
         QCOMPARE(flashProgress(34, 66, 8192, 4096), 66);
+        // A zip64 size beyond 2^63 neither turns negative nor wraps.
+        QCOMPARE(flashProgress(2, 34, 4096, UINT64_MAX - 3), 2);
+        QCOMPARE(flashProgress(2, 34, uint64_t(1) << 63, UINT64_MAX), 18);
     }
 };
 
