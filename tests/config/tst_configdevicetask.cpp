@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <array>
+
 using configtest::Recorder;
 using configtest::Rig;
 
@@ -79,14 +81,15 @@ private slots:
 
         Rig rig;
         rig.settings().setUserMode(1, {0xE0, 0x01, 0x10, 0x01, 0x01});
-        ConfigDeviceBase *actions[] = {&rig.flags, &rig.input, &rig.modes};
+        const std::array<ConfigDeviceBase *, 3> actions {&rig.flags, &rig.input, &rig.modes};
         Recorder recorders[] = {Recorder(rig.flags), Recorder(rig.input), Recorder(rig.modes)};
         const auto size = uint16_t(data.size());
         const ConfigDeviceDataPtr ptr = makeConfigDeviceData(size);
         std::copy(data.begin(), data.end(), ptr.data());
         const auto signal = write ? &ConfigDeviceBase::setConfigDeviceData
                                   : &ConfigDeviceBase::getConfigDeviceData;
-        emit(actions[issuer]->*signal)(rig.desc, uint8_t(request), ptr, size, request == 0xB3, 0);
+        emit(actions.at(size_t(issuer))->*signal)(
+            rig.desc, uint8_t(request), ptr, size, request == 0xB3, 0);
         QTRY_COMPARE_WITH_TIMEOUT(recorders[keeper].lines.size(), lines.size(), 5000);
         QVERIFY(rig.settle());
 
