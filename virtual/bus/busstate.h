@@ -85,6 +85,8 @@ struct Bus::State {
     void processArrivals();
     void ref(libusb_device *device);
     void unrefInternal(libusb_device *device);
+    // Gives back one reference the product took; the device object is released with its last.
+    void releaseApiRef(libusb_device *device);
     void note(const std::string &what);
     bool usable(const libusb_device *device, const char *call);
     bool usable(const libusb_device_handle *handle, const char *call);

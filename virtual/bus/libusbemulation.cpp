@@ -114,14 +114,8 @@ void LIBUSB_CALL libusb_free_device_list(libusb_device **list, int unref_devices
         s.note("libusb_free_device_list: not a live list");
         return;
     }
-    for (libusb_device **at = list; *at; ++at) {
-        if (!unref_devices)
-            continue;
-        libusb_device *device = *at;
-        --device->apiRefs;
-        ++device->internalRefs; // unrefInternal balances this and releases when last
-        s.unrefInternal(device);
-    }
+    for (libusb_device **at = list; unref_devices && *at; ++at)
+        s.releaseApiRef(*at);
     delete[] list;
 }
 
@@ -146,9 +140,7 @@ void LIBUSB_CALL libusb_unref_device(libusb_device *dev)
         s.note("libusb_unref_device: releases a reference the caller does not hold");
         return;
     }
-    --dev->apiRefs;
-    ++dev->internalRefs;
-    s.unrefInternal(dev);
+    s.releaseApiRef(dev);
 }
 
 int LIBUSB_CALL libusb_get_device_descriptor(

@@ -60,6 +60,13 @@ void Bus::State::unrefInternal(libusb_device *device)
     }
 }
 
+void Bus::State::releaseApiRef(libusb_device *device)
+{
+    --device->apiRefs;
+    ++device->internalRefs;
+    unrefInternal(device);
+}
+
 bool Bus::State::usable(const libusb_device *device, const char *call)
 {
     if (!device) {
