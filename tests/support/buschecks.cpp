@@ -41,4 +41,26 @@ DeviceDescription describe(vusb::NodeId node)
     return desc;
 }
 
+QStringList wire(vusb::NodeId node)
+{
+    QStringList out;
+    for (const vusb::TransferRecord &t : vusb::Bus::instance().transfers(node)) {
+        const QByteArray data(reinterpret_cast<const char *>(t.data.data()), int(t.data.size()));
+        out << QString::asprintf("%02x %02x %d %d %d %u: ", t.requestType, t.request, t.value,
+                   t.index, t.length, t.timeout)
+                + data.toHex(' ');
+    }
+    return out;
+}
+
+int kernelDriverActive(vusb::NodeId node)
+{
+    libusb_device_handle *handle = nullptr;
+    if (libusb_open(deviceOf(node).get(), &handle) != 0)
+        return -1;
+    const int active = libusb_kernel_driver_active(handle, 0);
+    libusb_close(handle);
+    return active;
+}
+
 } // namespace testsupport

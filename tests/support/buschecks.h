@@ -28,6 +28,8 @@ struct Topology {
 
 #include "devicedescription.h"
 
+#include <QStringList>
+
 namespace testsupport {
 
 // The libusb_device now enumerated for `node`, with a reference of its own; empty when the
@@ -36,5 +38,12 @@ UsbDeviceRef deviceOf(vusb::NodeId node);
 
 // The addressing a scan would record for `node` (device_addressing_fill of its device).
 DeviceDescription describe(vusb::NodeId node);
+
+// The control transfers to `node` so far, one a line: "type request value index length
+// timeout: bytes", in hex but for the decimal value, index, length and timeout.
+QStringList wire(vusb::NodeId node);
+
+// Whether a kernel driver holds interface 0 of `node` (1 or 0); -1 when it cannot be opened.
+int kernelDriverActive(vusb::NodeId node);
 
 } // namespace testsupport

@@ -11,9 +11,9 @@ constexpr std::size_t bytesPerLine = 16;
 
 } // namespace
 
-std::string edidText(const std::vector<uint8_t> &bytes)
+QByteArray edidText(const std::vector<uint8_t> &bytes)
 {
-    std::string text = "EDID image, " + std::to_string(bytes.size()) + " bytes\n";
+    QByteArray text = "EDID image, " + QByteArray::number(qulonglong(bytes.size())) + " bytes\n";
     text += "written by the test fixtures\n";
     text += "offset | 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n";
     char cell[24];

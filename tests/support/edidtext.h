@@ -1,7 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace testsupport {
@@ -9,7 +10,7 @@ namespace testsupport {
 // The EDID text form of `bytes`: three header lines (the third one a column ruler with a
 // vertical bar, as real files have), then one line per 16 bytes, "0000 | 00 FF ...", with a
 // newline after every line. A short last line is written short.
-std::string edidText(const std::vector<uint8_t> &bytes);
+QByteArray edidText(const std::vector<uint8_t> &bytes);
 
 // Sets the last byte of every full 128-byte block so that the block sums to 0 modulo 256.
 void sealEdidBlocks(std::vector<uint8_t> &bytes);

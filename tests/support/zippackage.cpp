@@ -7,16 +7,7 @@
 
 namespace testsupport {
 
-namespace {
-
-const char packagePassword[] = "not-for-the-reader";
-
-QString libzipError(zip_t *archive)
-{
-    return QString::fromLocal8Bit(zip_error_strerror(zip_get_error(archive)));
-}
-
-} // namespace
+constexpr char packagePassword[] = "not-for-the-reader";
 
 ZipPackage::ZipPackage() = default;
 
@@ -42,6 +33,12 @@ QString ZipPackage::write(const QString &fileName) const
         qWarning("ZipPackage: cannot create %s (libzip error %d)", qPrintable(path), errorCode);
         return {};
     }
+    const auto fail = [&](const char *what, const std::string &name) {
+        qWarning("ZipPackage: cannot %s %s: %s", what, name.c_str(),
+            qPrintable(QString::fromLocal8Bit(zip_error_strerror(zip_get_error(archive)))));
+        zip_discard(archive);
+        return QString();
+    };
     for (const Member &member : members_) {
         // libzip reads the buffer at zip_close; the members outlive that.
         zip_source_t *source = zip_source_buffer(
@@ -51,29 +48,17 @@ QString ZipPackage::write(const QString &fileName) const
         if (index < 0) {
             if (source)
                 zip_source_free(source);
-            qWarning("ZipPackage: cannot add %s: %s", member.name.c_str(),
-                qPrintable(libzipError(archive)));
-            zip_discard(archive);
-            return {};
+            return fail("add", member.name);
         }
         const zip_uint64_t entry = zip_uint64_t(index);
         const int32_t compression = member.method == Deflated ? ZIP_CM_DEFLATE : ZIP_CM_STORE;
-        bool ok = zip_set_file_compression(archive, entry, compression, 0) == 0;
-        if (ok && member.method == Encrypted)
-            ok = zip_file_set_encryption(archive, entry, ZIP_EM_AES_256, packagePassword) == 0;
-        if (!ok) {
-            qWarning("ZipPackage: cannot set up %s: %s", member.name.c_str(),
-                qPrintable(libzipError(archive)));
-            zip_discard(archive);
-            return {};
-        }
+        if (zip_set_file_compression(archive, entry, compression, 0) != 0
+            || (member.method == Encrypted
+                && zip_file_set_encryption(archive, entry, ZIP_EM_AES_256, packagePassword) != 0))
+            return fail("set up", member.name);
     }
-    if (zip_close(archive) != 0) {
-        qWarning(
-            "ZipPackage: cannot write %s: %s", qPrintable(path), qPrintable(libzipError(archive)));
-        zip_discard(archive);
-        return {};
-    }
+    if (zip_close(archive) != 0)
+        return fail("write", path.toStdString());
     return path;
 }
 

@@ -1,11 +1,14 @@
-#include "bootimage.h"
 #include "bustestcase.h"
+#include "bytes.h"
+#include "deviceopen.h"
 #include "edidtext.h"
+#include "fx3bootload.h"
 #include "norbydevice.h"
 #include "producttable.h"
 #include "updatetask.h"
 #include "zippackage.h"
 
+#include <QtEndian>
 #include <QtTest>
 
 using namespace testsupport;
@@ -14,18 +17,85 @@ using vdev::NorbyState;
 
 namespace {
 
+struct BootSection {
+    uint32_t address = 0;
+    QByteArray data; // whole 32-bit words
+};
+
+void appendWord(QByteArray &bytes, uint32_t word)
+{
+    const uint32_t le = qToLittleEndian(word);
+    bytes.append(reinterpret_cast<const char *>(&le), 4);
+}
+
+// An FX3 boot image: "CY", image control and type, the sections, the terminating section with
+// the entry point, and the sum of all data words plus `checksumError`.
+QByteArray bootImage(
+    const std::vector<BootSection> &sections, uint32_t entry, uint32_t checksumError = 0)
+{
+    QByteArray image("CY\x1c\xb0", 4);
+    uint32_t sum = checksumError;
+    for (const BootSection &section : sections) {
+        appendWord(image, uint32_t(section.data.size() / 4));
+        appendWord(image, section.address);
+        image += section.data;
+        for (int at = 0; at + 4 <= section.data.size(); at += 4)
+            sum += qFromLittleEndian<uint32_t>(section.data.constData() + at);
+    }
+    appendWord(image, 0);
+    appendWord(image, entry);
+    appendWord(image, sum);
+    return image;
+}
+
+constexpr uint32_t entryPoint = 0x40003A10;
+constexpr uint32_t loadAddress = 0x40000000;
+const char member[] = "sandbox.img";
+
+// A soft-repair device, a package with `image` as the sandbox (none when null) and what the
+// download reports.
+struct BootRig {
+    ZipPackage package;
+    std::shared_ptr<vdev::NorbyDevice> device
+        = vdev::NorbyDevice::make(0x3600, vdev::NorbyState::SoftRepair);
+    vusb::NodeId node = vusb::Bus::instance().plug(Topology::build().hub, 1, device);
+    QList<int> progress;
+    QStringList errors;
+
+    int load(const QByteArray &image)
+    {
+        if (!image.isNull())
+            package.add(member, image);
+        ZipArchive archive(package.write().toStdString());
+        OpenedDevice opened = OpenedDevice::open(describe(node));
+        FlashContext context {opened.handle(), [this](int p) { progress << p; },
+            [this](const QString &text) { errors << text; }};
+        return loadFx3BootImage(context, member, archive);
+    }
+
+    // The RAM requests as W(rite), R(ead-back) or S(tart), address and length; "!" marks one
+    // off the conventions (vendor type, device recipient, 1 s timeout).
+    QStringList wire() const
+    {
+        QStringList out;
+        for (const vusb::TransferRecord &t : vusb::Bus::instance().transfers(node)) {
+            const QString kind = t.requestType == 0xC0 ? "R" : t.length ? "W" : "S";
+            const bool conventional
+                = t.request == 0xA0 && t.timeout == 1000 && (t.requestType & 0x7F) == 0x40;
+            out << kind + QString::number(uint32_t(t.index) << 16 | t.value, 16)
+                    + (t.length ? ':' + QString::number(t.length) : QString())
+                    + (conventional ? "" : "!");
+        }
+        return out;
+    }
+};
+
 const QByteArray microcode = patternBytes(5000, 1);
 const QByteArray fpga = patternBytes(10000, 2);
 const QByteArray sandboxCode = patternBytes(600, 3);
 const std::vector<uint8_t> edid = makeEdid(2, 4);
-constexpr uint32_t sandboxAddress = 0x40000000;
 // By NorbyState: Application, SoftRepair, Sandbox, BootLoader.
 const DeviceMode modeOf[] = {Normal, SoftRepair, DirectUpdate, HardRepair};
-
-QByteArray bytes(const std::vector<uint8_t> &v)
-{
-    return QByteArray(reinterpret_cast<const char *>(v.data()), int(v.size()));
-}
 
 // A device plugged in the state of `state` and a package for `product`. `setup` names what
 // to change: members left out ("images", "sandbox", "edid"), "encrypted" sandbox,
@@ -42,11 +112,11 @@ struct Rig {
             package.add(row.microcodeImage, microcode);
             package.add(row.fpgaImage, fpga, ZipPackage::Deflated);
             if (setup != "sandbox")
-                package.add(row.sandboxImage, bootImage({{sandboxAddress, sandboxCode}}, 0x40),
+                package.add(row.sandboxImage, bootImage({{loadAddress, sandboxCode}}, 0x40),
                     setup == "encrypted" ? ZipPackage::Encrypted : ZipPackage::Stored);
         }
         if (!row.edidFile.empty())
-            package.add(row.edidFile, QByteArray::fromStdString(edidText(edid)));
+            package.add(row.edidFile, edidText(edid));
         path = setup == "no package" ? package.folder() + "/missing.fw" : package.write();
 
         vdev::NorbyDevice::Config config;
@@ -90,11 +160,82 @@ struct Rig {
 
 Q_DECLARE_METATYPE(NorbyState)
 
+// The sandbox microcode loaded into the boot loader's RAM, and whole update and repair runs.
 class tst_UpdateTask : public testsupport::BusTestCase
 {
     Q_OBJECT
 
 private slots:
+    void loads_data()
+    {
+        QTest::addColumn<QByteArray>("image"); // null: the member is missing
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("error"); // empty: loaded and started
+        QTest::addColumn<int>("requests"); // how many of the good image's RAM requests are sent
+
+        const QByteArray good = bootImage({{loadAddress, patternBytes(10000)}}, entryPoint);
+        const QString truncated = "Error: sandbox microcode image is truncated";
+        const QString badSignature = "Error: failed to verify microcode signature";
+        QByteArray huge = good.left(4);
+        appendWord(huge, 0x80001);
+        appendWord(huge, loadAddress);
+        huge += QByteArray(0x200004, 'x');
+        QTest::newRow("chunk by chunk") << good << ""
+                                        << "" << 7;
+        QTest::newRow("no sections: start only") << bootImage({}, entryPoint) << ""
+                                                 << "" << -1;
+        QTest::newRow("no member") << QByteArray() << ""
+                                   << "Error: failed to open sandbox microcode: sandbox.img" << 0;
+        QTest::newRow("bad signature") << "CX" + good.mid(2) << "" << badSignature << 0;
+        QTest::newRow("one byte") << QByteArray("C") << "" << badSignature << 0;
+        QTest::newRow("ends in the image header") << good.left(3) << "" << truncated << 0;
+        QTest::newRow("ends in a section header") << good.left(10) << "" << truncated << 0;
+        QTest::newRow("ends in section data") << good.left(12 + 9999) << "" << truncated << 0;
+        QTest::newRow("ends in the checksum") << good.chopped(1) << "" << truncated << 6;
+        QTest::newRow("section beyond the buffer")
+            << huge << ""
+            << "Error: microcode section at 0x40000000 is too long: 2097156 bytes, at most 2097152"
+            << 0;
+        QTest::newRow("bad checksum")
+            << bootImage({{loadAddress, patternBytes(10000)}}, entryPoint, 1) << ""
+            << "FX3 checksum error" << 6;
+        QTest::newRow("read-back differs") << good << "corrupt"
+                                           << "Fail to verify image" << 4;
+        // Occurrences of 0xA0 count writes and read-backs alike.
+        QTest::newRow("second write fails")
+            << good << "3"
+            << "Error: failed to write microcode: LIBUSB_ERROR_PIPE" << 3;
+        QTest::newRow("second read-back fails")
+            << good << "4"
+            << "Error: failed to write microcode: LIBUSB_ERROR_PIPE" << 4;
+        QTest::newRow("start fails") << good << "7"
+                                     << "Error: failed to start microcode: LIBUSB_ERROR_PIPE" << 7;
+    }
+
+    void loads()
+    {
+        QFETCH(QByteArray, image);
+        QFETCH(QString, fault);
+        QFETCH(QString, error);
+        QFETCH(int, requests);
+        BootRig rig;
+        if (fault == "corrupt")
+            rig.device->bootLoader().corruptReadBackAt(loadAddress + 5000);
+        else if (!fault.isEmpty())
+            vusb::Bus::instance().failRequest(rig.node, {0xA0, fault.toInt(), 1, vdev::Pipe});
+        QCOMPARE(rig.load(image) < 0, !error.isEmpty());
+        QCOMPARE(rig.errors, error.isEmpty() ? QStringList() : QStringList {error});
+        const QStringList all = QString("W40000000:4096 R40000000:4096 W40001000:4096 "
+                                        "R40001000:4096 W40002000:1808 R40002000:1808 S40003a10")
+                                    .split(' ');
+        QCOMPARE(rig.wire(), requests < 0 ? all.mid(6) : all.mid(0, requests));
+        QCOMPARE(bool(rig.device->bootLoader().lastStart()), error.isEmpty());
+        if (!error.isEmpty())
+            return;
+        QCOMPARE(rig.progress, requests < 0 ? QList<int>() : QList<int> {2 + 10000 * 13 / 10024});
+        const std::vector<uint8_t> ram = rig.device->bootLoader().ram(loadAddress, 10000);
+        QCOMPARE(bytesOf(ram), requests < 0 ? QByteArray(10000, 0) : patternBytes(10000));
+    }
     void updates_data()
     {
         QTest::addColumn<QString>("product");
@@ -154,13 +295,13 @@ private slots:
 
         vdev::NorbyFlash &flash = rig.device->flash();
         const bool edidOnly = setup == "images";
-        QCOMPARE(bytes(flash.fx3Flash()), edidOnly ? QByteArray() : microcode);
-        QCOMPARE(bytes(flash.fpgaFlash()), edidOnly ? QByteArray() : fpga);
+        QCOMPARE(bytesOf(flash.fx3Flash()), edidOnly ? QByteArray() : microcode);
+        QCOMPARE(bytesOf(flash.fpgaFlash()), edidOnly ? QByteArray() : fpga);
         QCOMPARE(flash.edid(), product == "ospreyx3" ? std::vector<uint8_t>() : edid);
         QCOMPARE(rig.bus.openHandles(), 0);
         QCOMPARE(rig.bus.driverInstallCalls(), driverCalls);
         if (rig.desc.mode == SoftRepair || rig.desc.mode == HardRepair) {
-            QCOMPARE(bytes(rig.device->bootLoader().ram(sandboxAddress, 600)), sandboxCode);
+            QCOMPARE(bytesOf(rig.device->bootLoader().ram(loadAddress, 600)), sandboxCode);
             QVERIFY(values.at(2) > 2 && values.at(2) <= 15); // the download's own progress
         }
         // The restarted device refuses twice (the search and its last try), then opens after
@@ -211,7 +352,7 @@ private slots:
         if (setup.startsWith("fault"))
             rig.bus.failRequest(rig.node, {uint8_t(setup.mid(6).toUInt(nullptr, 16)), 1, -1});
         if (setup == "corrupt")
-            rig.device->bootLoader().corruptReadBackAt(sandboxAddress + 17);
+            rig.device->bootLoader().corruptReadBackAt(loadAddress + 17);
         if (setup.startsWith("never "))
             rig.bus.scriptDriverInstall({setup.mid(6).toInt()});
 

@@ -1,3 +1,4 @@
+#include "bytes.h"
 #include "ziparchive.h"
 #include "zippackage.h"
 
@@ -31,35 +32,33 @@ private slots:
     void openFailures_data()
     {
         QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("bytes"); // of the file
         QTest::addColumn<int>("zipError");
         QTest::addColumn<QString>("text");
-        QTest::newRow("missing file") << "missing" << ZIP_ER_NOENT << "No such file";
-        QTest::newRow("not a zip") << "text" << ZIP_ER_NOZIP << "Not a zip archive";
-        QTest::newRow("empty file") << "empty" << ZIP_ER_NOZIP << "Not a zip archive";
-        QTest::newRow("truncated") << "truncated" << ZIP_ER_NOZIP << "Not a zip archive";
-        QTest::newRow("folder") << "folder" << ZIP_ER_OPNOTSUPP << "Operation not supported";
+        ZipPackage whole;
+        QFile archive(whole.add("kestrel3.img", QByteArray(4000, 'm')).write());
+        QVERIFY(archive.open(QIODevice::ReadOnly));
+        QTest::newRow("missing file")
+            << "missing" << QByteArray() << ZIP_ER_NOENT << "No such file";
+        QTest::newRow("not a zip") << "file" << QByteArray("kestrel3\nnot an archive\n")
+                                   << ZIP_ER_NOZIP << "Not a zip archive";
+        QTest::newRow("truncated")
+            << "file" << archive.readAll().left(2000) << ZIP_ER_NOZIP << "Not a zip archive";
+        QTest::newRow("folder") << "folder" << QByteArray() << ZIP_ER_OPNOTSUPP
+                                << "Operation not supported";
     }
 
     void openFailures()
     {
         QFETCH(QString, kind);
+        QFETCH(QByteArray, bytes);
         QFETCH(int, zipError);
         QFETCH(QString, text);
 
         ZipPackage package;
-        QString path = package.folder();
-        if (kind == "missing") {
-            path += "/nothere.fw";
-        } else if (kind == "text") {
-            path = package.writeRaw("text.fw", "kestrel3\nnot an archive\n");
-        } else if (kind == "empty") {
-            path = package.writeRaw("empty.fw", {});
-        } else if (kind == "truncated") {
-            QFile whole(package.add("kestrel3.img", QByteArray(4000, 'm')).write());
-            QVERIFY(whole.open(QIODevice::ReadOnly));
-            path = package.writeRaw("truncated.fw", whole.readAll().left(2000));
-        }
-
+        const QString path = kind == "file" ? package.writeRaw("package.fw", bytes)
+            : kind == "missing"             ? package.folder() + "/nothere.fw"
+                                            : package.folder();
         errno = EACCES; // a stale errno must not end up in the pair
         ZipArchive archive(path.toStdString());
         QVERIFY(!archive.isOpen());
@@ -82,9 +81,7 @@ private slots:
 
     void members()
     {
-        QByteArray image(70000, '\0');
-        for (int i = 0; i < image.size(); ++i)
-            image[i] = char(i * 31 + i / 251);
+        const QByteArray image = testsupport::patternBytes(70000);
         ZipPackage package;
         package.add("stored.bin", image).add("deflated.bin", image, ZipPackage::Deflated);
         package.add("empty.bin", {}).add("empty-deflated.bin", {}, ZipPackage::Deflated);

@@ -19,7 +19,6 @@ private slots:
         QTest::newRow("user, no rule") << false << false << -2;
         QTest::newRow("user, rule installed") << false << true << -1;
         QTest::newRow("root, no rule") << true << false << -1;
-        QTest::newRow("root, rule installed") << true << true << -1;
     }
 
     void result()
@@ -42,17 +41,12 @@ private slots:
         QCOMPARE(log.errors().empty(), result != -2);
     }
 
-    void readsTheStandardFolders()
+    // The packaged rule names every id the tool recognises, and is read where it is installed.
+    void packagedRule()
     {
         const std::vector<std::string> directories = UdevAccess::ruleDirectories();
-        QVERIFY(std::find(directories.begin(), directories.end(), "/etc/udev/rules.d")
-            != directories.end());
-        QVERIFY(std::find(directories.begin(), directories.end(), "/usr/lib/udev/rules.d")
-            != directories.end());
-    }
-
-    void packagedRuleCoversEveryRecognisedId()
-    {
+        for (const char *folder : {"/etc/udev/rules.d", "/usr/lib/udev/rules.d"})
+            QVERIFY2(std::count(directories.begin(), directories.end(), folder) == 1, folder);
         QFile rules(QStringLiteral(LUMEXOR_SOURCE_DIR "/packaging/linux/")
             + QString::fromLatin1(UdevAccess::RuleFileName));
         QVERIFY(rules.open(QIODevice::ReadOnly));

@@ -1,0 +1,331 @@
+#include "bustestcase.h"
+#include "configdeviceactions.h"
+#include "configdevicetask.h"
+#include "contexttranslator.h"
+#include "inputstatustext.h"
+#include "norbydevice.h"
+
+#include <QtTest>
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// A request the device stalls and no action accepts. Sent after the requests under test, its
+// completion proves that all they had to report has arrived: the worker runs requests in
+// order, and its signals arrive in order.
+constexpr uint8_t Sentinel = 0x01;
+
+// The result signals of one engine object in arrival order, as text, without the sentinel's.
+class Recorder : public QObject
+{
+public:
+    explicit Recorder(ConfigDeviceBase &source)
+    {
+        connect(&source, &ConfigDeviceBase::getRequestComplete, this,
+            [this](uint8_t request, const ConfigDeviceDataPtr &ptr, uint16_t size) {
+                const QByteArray data(reinterpret_cast<const char *>(ptr.data()), ptr ? size : 0);
+                add(request,
+                    "get " + (ptr ? data.toHex(' ') : "null") + ' ' + QString::number(size));
+            });
+        connect(&source, &ConfigDeviceBase::setRequestComplete, this,
+            [this](uint8_t request) { add(request, QStringLiteral("set")); });
+        connect(&source, &ConfigDeviceBase::error, this,
+            [this](uint8_t request, const QString &text) { add(request, "error " + text); });
+    }
+
+    QStringList lines;
+
+private:
+    void add(uint8_t request, const QString &line)
+    {
+        if (request != Sentinel)
+            lines << QString::number(request) + ' ' + line;
+    }
+};
+
+// An action that notes every request code its filter is asked about.
+template<typename Action> struct Watching : Action {
+    using Action::Action;
+    bool acceptsRequest(uint8_t request) const override
+    {
+        if (request != Sentinel)
+            asked.push_back(request);
+        return Action::acceptsRequest(request);
+    }
+    mutable std::vector<uint8_t> asked;
+};
+
+// One application-firmware device behind a hub, and the engine as the main window builds it:
+// one task, three actions.
+struct Rig {
+    vusb::Bus &bus = vusb::Bus::instance();
+    std::shared_ptr<vdev::NorbyDevice> model
+        = vdev::NorbyDevice::make(0x3620, vdev::NorbyState::Application);
+    vusb::NodeId node = bus.plug(testsupport::Topology::build().hub, 2, model);
+    DeviceDescription desc = testsupport::describe(node);
+    std::unique_ptr<ConfigDeviceTask> task = std::make_unique<ConfigDeviceTask>();
+    Watching<DeviceFlagsAction> flags {task.get()};
+    Watching<InputStatusAction> input {task.get()};
+    Watching<UserModeAction> modes {task.get()};
+
+    vdev::NorbySettings &settings() { return model->settings(); }
+
+    // True once the sentinel has gone through the task, within a bound.
+    bool settle()
+    {
+        QSignalSpy done(task.get(), &ConfigDeviceBase::getRequestComplete);
+        emit task->getConfigDeviceData(desc, Sentinel, makeConfigDeviceData(1), 1, 0, 0);
+        for (const QDeadlineTimer deadline(5000); !deadline.hasExpired(); done.wait(50)) {
+            for (const QList<QVariant> &args : done) {
+                if (args.at(0).value<uint8_t>() == Sentinel)
+                    return true;
+            }
+        }
+        return false;
+    }
+};
+
+enum class Fault { None, Unplugged, Stall, NoBuffer };
+
+// A status as the device sends it; a text as long as its field has no NUL.
+QByteArray record(const char *description, const char *label, uint32_t milliHz, uint16_t width,
+    uint16_t height, uint8_t interlaced = 0)
+{
+    InputStatusInfo info {};
+    std::memcpy(
+        info.description, description, std::min(std::strlen(description), sizeof info.description));
+    std::memcpy(info.label, label, std::min(std::strlen(label), sizeof info.label));
+    info.refreshMilliHz = milliHz;
+    info.width = width;
+    info.height = height;
+    info.interlaced = interlaced;
+    return QByteArray(reinterpret_cast<const char *>(&info), sizeof info);
+}
+
+const QString access = QStringLiteral("Cannot access USB. Administrative rights may be required.");
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fault)
+
+// The configuration engine (one task, the actions on it) and the text of the input status.
+class tst_Config : public testsupport::BusTestCase
+{
+    Q_OBJECT
+
+private slots:
+    void actionsNeedATask()
+    {
+        QObject parent;
+        const auto invalid = std::make_error_code(std::errc::invalid_argument);
+        try {
+            ConfigDeviceAction action(nullptr, &parent);
+            QFAIL("no exception for a null task");
+        } catch (const std::system_error &e) {
+            QCOMPARE(e.code(), invalid);
+            QCOMPARE(
+                std::string(e.what()), "`task` argument can't be nullptr: " + invalid.message());
+        }
+        QVERIFY(parent.children().isEmpty());
+        std::error_code ec;
+        ConfigDeviceAction orphan(nullptr, ec);
+        QCOMPARE(ec, invalid);
+        // The queued signals need these names; the engine makes them known by itself.
+        for (const char *name : {"ConfigDeviceDataPtr", "uint16_t", "uint8_t", "DeviceDescription"})
+            QVERIFY2(QMetaType::type(name) != QMetaType::UnknownType, name);
+    }
+
+    // Every result reaches the filter of every action once, and passes only the one that
+    // accepts its request code; a failure ends with one completion after its error.
+    void results_data()
+    {
+        QTest::addColumn<int>("issuer"); // 0 flags, 1 input status, 2 user modes
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<int>("request");
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<int>("keeper"); // the action that passes the results on
+        QTest::addColumn<QStringList>("lines");
+
+        const auto row = [](const char *name, int issuer, bool write, int request, Fault fault,
+                             int keeper, const QStringList &lines) {
+            QTest::newRow(name) << issuer << write << request << fault << keeper << lines;
+        };
+        const QString retrieving = "error Error retreiving config device data: req=%1, status: ";
+        row("user mode read", 2, false, 0xB3, Fault::None, 2, {"179 get e0 01 10 01 01 5"});
+        row("flags write", 1, true, 0xE3, Fault::None, 0, {"227 set"});
+        // The read-only block's SetRequest is 0: results for code 0 are the input status
+        // action's, whoever asked.
+        row("code 0", 0, false, 0, Fault::None, 1,
+            {"0 " + retrieving.arg(0) + "Pipe error", "0 get null 0"});
+        // A write that cannot open the device completes as a read without data.
+        row("read, unplugged", 1, false, 0xB2, Fault::Unplugged, 1,
+            {"178 error " + access, "178 get null 0"});
+        row("write, unplugged", 0, true, 0xE3, Fault::Unplugged, 0,
+            {"227 error " + access, "227 get null 0"});
+        row("read, stalled", 2, false, 0xB2, Fault::Stall, 1,
+            {"178 " + retrieving.arg(178) + "Pipe error", "178 get null 0"});
+        row("write, stalled", 2, true, 0xB3, Fault::Stall, 2,
+            {"179 error Error setting device flags: Pipe error", "179 set"});
+        row("read, no buffer", 0, false, 0xE2, Fault::NoBuffer, 0,
+            {"226 " + retrieving.arg(226) + "Invalid parameter", "226 get null 0"});
+    }
+
+    void results()
+    {
+        QFETCH(int, issuer);
+        QFETCH(bool, write);
+        QFETCH(int, request);
+        QFETCH(Fault, fault);
+        QFETCH(int, keeper);
+        QFETCH(QStringList, lines);
+
+        Rig rig;
+        rig.settings().setUserMode(1, {0xE0, 0x01, 0x10, 0x01, 0x01});
+        const std::array<ConfigDeviceBase *, 3> actions {&rig.flags, &rig.input, &rig.modes};
+        Recorder recorders[] = {Recorder(rig.flags), Recorder(rig.input), Recorder(rig.modes)};
+        // Five bytes fit every block; a write sends 06 and zeros.
+        ConfigDeviceDataPtr ptr = makeConfigDeviceData(5);
+        ptr.data()[0] = 6;
+        if (fault == Fault::Unplugged)
+            rig.bus.unplug(rig.node);
+        else if (fault == Fault::Stall)
+            rig.bus.failRequest(rig.node, {uint8_t(request), 1, 1, vdev::Pipe});
+        else if (fault == Fault::NoBuffer)
+            ptr.reset();
+        const uint16_t size = request == 0xE3 ? 1 : 5;
+        const auto signal = write ? &ConfigDeviceBase::setConfigDeviceData
+                                  : &ConfigDeviceBase::getConfigDeviceData;
+        emit(actions.at(size_t(issuer))->*signal)(
+            rig.desc, uint8_t(request), ptr, size, request == 0xB3, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(recorders[keeper].lines.size(), lines.size(), 5000);
+        QVERIFY(rig.settle());
+
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(recorders[i].lines, i == keeper ? lines : QStringList());
+        const std::vector<uint8_t> asked(size_t(lines.size()), uint8_t(request));
+        QVERIFY(rig.flags.asked == asked && rig.input.asked == asked && rig.modes.asked == asked);
+    }
+
+    // Each request opens the device on its own; a user mode is five bytes, and the device
+    // stalls a fourth one.
+    void requestsRunInOrderEachWithItsOwnOpen()
+    {
+        const QString zeros = QByteArray(29, 0).toHex(' ');
+        Rig rig;
+        rig.settings().setUserMode(2, {0xE0, 0x01, 0x10, 0x01, 0x01});
+        Recorder recorder(*rig.task);
+        QSignalSpy modeRead(&rig.modes, &ConfigDeviceBase::getRequestComplete);
+        rig.flags.get(rig.desc);
+        rig.input.get(rig.desc);
+        rig.modes.get(rig.desc, 0xB3, 2);
+        rig.modes.set(rig.desc, UserMode {640, 480, 0}, 0xB3, 1);
+        rig.flags.set(rig.desc, 0x04);
+        rig.modes.get(rig.desc, 0xB3, 1);
+        rig.modes.get(rig.desc, 0xB3, 3);
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.lines.size(), 8, 5000);
+
+        QCOMPARE(recorder.lines,
+            QStringList({"226 get 00 1", "178 get " + zeros + " 29", "179 get e0 01 10 01 01 5",
+                "179 set", "227 set", "179 get 80 02 e0 01 00 5",
+                "179 error Error retreiving config device data: req=179, status: Pipe error",
+                "179 get null 0"}));
+        QCOMPARE(testsupport::wire(rig.node),
+            QStringList({"c0 e2 0 0 1 1000: 00", "c0 b2 0 0 29 1000: " + zeros,
+                "c0 b3 0 2 5 1000: e0 01 10 01 01", "40 b3 0 1 5 1000: 80 02 e0 01 00",
+                "40 e3 0 0 1 1000: 04", "c0 b3 0 1 5 1000: 80 02 e0 01 00", "c0 b3 0 3 5 1000: "}));
+        QCOMPARE(rig.bus.openCalls(rig.node), 7);
+        const std::optional<UserMode> mode
+            = UserModeAction::fromData(modeRead.value(0).value(1).value<ConfigDeviceDataPtr>(), 5);
+        QVERIFY(mode);
+        QCOMPARE(QString::asprintf("%dx%d %d", mode->width, mode->height, mode->disabled),
+            QStringLiteral("480x272 1"));
+    }
+
+    // The switches read from the device's flags byte, and the byte written back for them.
+    void flagBits_data()
+    {
+        QTest::addColumn<int>("device");
+        QTest::addColumn<QString>("switches"); // aspect ratio, performance, audio selector
+        QTest::addColumn<int>("written");
+        QTest::newRow("all three") << 0x16 << "111" << 0x16;
+        QTest::newRow("0x08 is not the audio bit") << 0x0F << "110" << 0x06;
+        QTest::newRow("foreign bits only") << 0xE9 << "000" << 0x00;
+    }
+
+    void flagBits()
+    {
+        QFETCH(int, device);
+        QFETCH(QString, switches);
+        const ConfigDeviceDataPtr ptr = makeConfigDeviceData(1);
+        ptr.data()[0] = uint8_t(device);
+        QVERIFY(!DeviceFlagsAction::fromData(ptr, 0) && !DeviceFlagsAction::fromData({}, 1));
+        const uint8_t flags = DeviceFlagsAction::fromData(ptr, 1).value_or(0xFF);
+        const bool aspect = flags & DeviceFlags::KeepAspectRatio;
+        const bool performance = flags & DeviceFlags::PerformanceMode;
+        const bool audio = flags & DeviceFlags::AudioSelector;
+        QCOMPARE(QString::asprintf("%d%d%d", aspect, performance, audio), switches);
+        QTEST(int(DeviceFlags::fromSwitches(aspect, performance, audio)), "written");
+    }
+
+    void destroyingTheTaskWaitsForTheRunningRequest()
+    {
+        Rig rig;
+        rig.settings().setAnswerDelay(std::chrono::milliseconds(300));
+        rig.flags.get(rig.desc);
+        // Once the device is open the worker is inside the request.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.bus.openCalls(rig.node), 1, 5000);
+        rig.task.reset();
+        QCOMPARE(testsupport::wire(rig.node), QStringList {"c0 e2 0 0 1 1000: 00"});
+        QCOMPARE(rig.bus.openHandles(), 0);
+    }
+
+    void formatsTheSignalLine_data()
+    {
+        QTest::addColumn<QByteArray>("raw"); // null: a completion without data
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("60") << record("Q", "P", 60000, 1920, 1080) << "P 1920x1080p@60, Q";
+        QTest::newRow("59.94") << record("Q", "P", 59940, 1920, 1080) << "P 1920x1080p@59.94, Q";
+        QTest::newRow("50i") << record("Q", "P", 50000, 720, 576, 1) << "P 720x576i@50, Q";
+        QTest::newRow("empty texts")
+            << record("", "", 60000, 1280, 720) << "unknown 1280x720p@60, unknown";
+        // Neither text may run on into the field behind it.
+        QTest::newRow("full fields") << record("ABCDEFGHIJKL", "LABEL678", 60000, 640, 480)
+                                     << "LABEL678 640x480p@60, ABCDEFGHIJKL";
+        QTest::newRow("percent signs")
+            << record("%1", "%6", 60000, 640, 480) << "%6 640x480p@60, %1";
+        QTest::newRow("height 0") << record("Q", "P", 60000, 1920, 0) << "no signal";
+        QTest::newRow("rate 0") << record("Q", "P", 0, 1920, 1080) << "no signal";
+        QTest::newRow("no data") << QByteArray() << "request not supported";
+        QTest::newRow("short") << record("Q", "P", 60000, 1920, 1080).left(28)
+                               << "request not supported";
+    }
+
+    void formatsTheSignalLine()
+    {
+        QFETCH(QByteArray, raw);
+        QFETCH(QString, text);
+
+        ConfigDeviceDataPtr ptr;
+        if (!raw.isNull()) {
+            ptr = makeConfigDeviceData(uint16_t(raw.size()));
+            std::memcpy(ptr.data(), raw.constData(), size_t(raw.size()));
+        }
+        QCOMPARE(inputStatusText(ptr, uint16_t(raw.size())), text);
+
+        // The window's own texts are translated in its context; the line itself is not.
+        testsupport::ContextTranslator translator;
+        QCoreApplication::installTranslator(&translator);
+        const QString translated = inputStatusText(ptr, uint16_t(raw.size()));
+        QCoreApplication::removeTranslator(&translator);
+        const bool own = text == "no signal" || text == "request not supported";
+        QCOMPARE(translated, own ? "UpdateRepair|" + text : text);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Config)
+#include "tst_config.moc"

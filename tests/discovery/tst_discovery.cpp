@@ -1,0 +1,458 @@
+#include "buschecks.h"
+#include "contexttranslator.h"
+#include "devicescanner.h"
+#include "logcapture.h"
+#include "norbydevice.h"
+#include "probetable.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using vdev::NorbyDevice;
+using vdev::NorbyState;
+
+Q_DECLARE_METATYPE(ProbeResult)
+Q_DECLARE_METATYPE(NorbyState)
+
+namespace {
+
+enum class Fault { Descriptor, Open, Claim, Ping };
+
+std::shared_ptr<NorbyDevice> norby(uint16_t family, NorbyState state, uint16_t vendorId = 0x2B77)
+{
+    NorbyDevice::Config config;
+    config.familyId = family;
+    config.state = state;
+    config.vendorId = vendorId;
+    return std::make_shared<NorbyDevice>(config);
+}
+
+// What a report says of a device, references included.
+QString summary(const DeviceDescription &d)
+{
+    const QByteArray path(
+        reinterpret_cast<const char *>(d.portPath.data()), int(d.portPath.size()));
+    return QString::asprintf("%04x:%04x bus %d path %s mode %d caps %x%s", d.vendorId, d.productId,
+        d.busNumber, path.toHex('.').constData(), d.mode, d.capabilities,
+        d.parent && !d.device ? "" : " references!");
+}
+
+// How often each node was opened.
+QList<int> opens(const std::vector<vusb::NodeId> &nodes)
+{
+    QList<int> opened;
+    for (const vusb::NodeId node : nodes)
+        opened << vusb::Bus::instance().openCalls(node);
+    return opened;
+}
+
+const QString AccessDenied
+    = "Worker|Access Denied: Administrative privilegies are required to access the device";
+
+// Everything a scanner says, in the order it arrives.
+class Recorder : public QObject
+{
+public:
+    explicit Recorder(DeviceScanner &scanner)
+    {
+        connect(&scanner, &DeviceScanner::newDevice, this, [this](const DeviceDescription &d) {
+            devices << summary(d);
+            events << QStringLiteral("device %1").arg(d.productId, 0, 16);
+            offThread = offThread || QThread::currentThread() != thread();
+        });
+        connect(&scanner, &DeviceScanner::error, this,
+            [this](const QString &text) { events << "error: " + text; });
+        connect(&scanner, &DeviceScanner::complete, this, [this] { events << "complete"; });
+    }
+
+    // True when `count` requests have completed within a bound, and no more.
+    bool waitForCompletes(int count)
+    {
+        return QTest::qWaitFor([&] { return events.count("complete") >= count; }, 5000)
+            && events.count("complete") == count;
+    }
+
+    QStringList devices;
+    QStringList events;
+    bool offThread = false;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fault)
+
+// The probes, each on its own, and the scanner that runs them over the bus.
+class tst_Discovery : public QObject
+{
+    Q_OBJECT
+
+    testsupport::Topology topology_;
+    std::unique_ptr<DeviceScanner> scanner_;
+    testsupport::ContextTranslator translator_;
+
+    // `model` plugged behind the hub with a kernel driver bound, and the probe the table picks
+    // for it, the way the scanner does.
+    struct Plugged {
+        vusb::NodeId node;
+        UsbDeviceRef device;
+        const ProbeEntry *entry;
+    };
+    Plugged plug(const std::shared_ptr<NorbyDevice> &model) const
+    {
+        vusb::Bus &bus = vusb::Bus::instance();
+        const vdev::Identity id = model->identity();
+        const vusb::NodeId node = bus.plug(topology_.hub, 1, model);
+        bus.setKernelDriverActive(node, true);
+        return {node, testsupport::deviceOf(node), findProbe(id.vendorId, id.productId)};
+    }
+
+    QStringList scanOnce()
+    {
+        Recorder rec(*scanner_);
+        emit scanner_->scan();
+        return rec.waitForCompletes(1) ? rec.events : QStringList {"timed out"};
+    }
+
+private slots:
+    void init()
+    {
+        vusb::Bus::instance().reset();
+        topology_ = testsupport::Topology::build();
+        scanner_ = std::make_unique<DeviceScanner>();
+        QCoreApplication::installTranslator(&translator_);
+    }
+    void cleanup()
+    {
+        scanner_.reset();
+        QCoreApplication::removeTranslator(&translator_);
+        VERIFY_BUS_CLEAN();
+        vusb::Bus::instance().reset();
+    }
+
+    void describes_data()
+    {
+        QTest::addColumn<int>("family");
+        QTest::addColumn<NorbyState>("state");
+        QTest::addColumn<QByteArray>("versionString"); // null: the read stalls
+        QTest::addColumn<bool>("hasSerial");
+        QTest::addColumn<QString>("described"); // mode|modeText|serial|version|capabilities
+
+        auto row = [](const char *name, int family, NorbyState state, QByteArray version,
+                       bool serial = true) -> QTestData & {
+            return QTest::newRow(name) << family << state << version << serial;
+        };
+        const auto app = NorbyState::Application;
+        row("3601", 0x3600, app, "3.2.1") << "0||A1B2C3D4|3.2.1|17";
+        row("3601 v2", 0x3600, app, "2.9") << "0||A1B2C3D4|2.9|7";
+        row("3601 version unreadable", 0x3600, app, QByteArray()) << "0||A1B2C3D4|0.0.0|7";
+        row("3601 version empty", 0x3600, app, "") << "0||A1B2C3D4||7";
+        row("3601 version letter", 0x3600, app, "A1") << "0||A1B2C3D4|A1|17";
+        row("3601 version non-ASCII", 0x3600, app, "\xC3\xA9") << "0||A1B2C3D4|??|17";
+        row("3601 no serial", 0x3600, app, "3.2.1", false) << "0||FFFFFFFF|3.2.1|17";
+        row("3621 v3", 0x3620, app, "3.2.1") << "0||A1B2C3D4|3.2.1|1f";
+        row("3661 v3", 0x3660, app, "3.2.1") << "0||A1B2C3D4|3.2.1|15";
+        const char *soft = "DeviceScanner|Soft Repair Mode";
+        row("3630 soft repair", 0x3630, NorbyState::SoftRepair, "3.2.1")
+            << QString("1|%1|A1B2C3D4||0").arg(soft);
+        row("362F sandbox", 0x3620, NorbyState::Sandbox, "3.2.1")
+            << QString("3|%1|A1B2C3D4||0").arg(soft);
+        row("boot loader", 0x3660, NorbyState::BootLoader, "3.2.1")
+            << "2|DeviceScanner|Hard Repair Mode|FFFFFFFF||0";
+    }
+
+    void describes()
+    {
+        QFETCH(int, family);
+        QFETCH(NorbyState, state);
+        QFETCH(QByteArray, versionString);
+        QFETCH(bool, hasSerial);
+        NorbyDevice::Config config;
+        config.familyId = uint16_t(family);
+        config.state = state;
+        config.version = versionString.isNull()
+            ? std::nullopt
+            : std::optional<std::string>(versionString.toStdString());
+        if (!hasSerial)
+            config.serial.reset();
+        const auto [node, device, entry] = plug(std::make_shared<NorbyDevice>(config));
+        DeviceDescription desc;
+        const testsupport::LogCapture quiet;
+        QCOMPARE(entry->probe(device.get(), desc), ProbeResult::Success);
+        QTEST(QString("%1|%2|%3|%4|%5")
+                  .arg(desc.mode)
+                  .arg(desc.modeText, desc.serial, desc.version)
+                  .arg(desc.capabilities, 0, 16),
+            "described");
+        QCOMPARE(desc.product,
+            QString(state == NorbyState::BootLoader ? "FX3 Boot Loader" : "KESTREL3"));
+        const DeviceDescription where = testsupport::describe(node);
+        auto addressing = [](const DeviceDescription &d) {
+            return std::make_tuple(d.vendorId, d.productId, d.busNumber, d.deviceAddress,
+                d.portNumber, d.portPath, d.parent.get(), d.interfaceNumber);
+        };
+        QVERIFY(addressing(desc) == addressing(where));
+        QVERIFY(desc.parent && !desc.device);
+
+        // Only a capture device is pinged, and its kernel driver is back afterwards.
+        QCOMPARE(testsupport::wire(node),
+            state == NorbyState::Application ? QStringList {"c0 c8 0 0 1 1000: 01"}
+                                             : QStringList());
+        QCOMPARE(testsupport::kernelDriverActive(node), 1);
+        QCOMPARE(vusb::Bus::instance().openHandles(), 0);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<int>("family");
+        QTest::addColumn<NorbyState>("state");
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("installIfUnsupported");
+        QTest::addColumn<int>("installResult");
+        QTest::addColumn<ProbeResult>("result");
+        QTest::addColumn<int>("installCalls");
+        QTest::addColumn<QStringList>("logTail");
+
+        auto row = [](const char *name, int family, NorbyState state, Fault fault, int code,
+                       bool flag = false, int install = 0) -> QTestData & {
+            return QTest::newRow(name) << family << state << fault << code << flag << install;
+        };
+        const auto app = NorbyState::Application, soft = NorbyState::SoftRepair;
+        const auto hard = NorbyState::BootLoader;
+        const QString install = "Can't open device, try to install WinUSB driver";
+        const QString unsupported
+            = "Can't open device: Operation not supported or unimplemented on this platform";
+        const int io = LIBUSB_ERROR_IO, access = LIBUSB_ERROR_ACCESS;
+        const int notSupported = LIBUSB_ERROR_NOT_SUPPORTED;
+        const auto error = ProbeResult::Error, installed = ProbeResult::DriverInstalled;
+        const auto denied = ProbeResult::AccessDenied;
+        using L = QStringList;
+
+        row("capture: descriptor unreadable", 0x3600, app, Fault::Descriptor, io)
+            << error << 0 << L {"Probe KESTREL3/OSPREYX3/HARRIER3"};
+        row("capture: unsupported", 0x3600, app, Fault::Open, notSupported)
+            << installed << 1 << L {"Serial number string id: 4", install};
+        row("capture: installation denied", 0x3600, app, Fault::Open, access, false, -2)
+            << denied << 1 << L {install, "access"};
+        row("capture: claim fails", 0x3600, app, Fault::Claim, LIBUSB_ERROR_BUSY)
+            << installed << 1
+            << L {"Claim interface: 0", "Error claim usb interface:  -6", install};
+        row("audio: no ping answer", 0x3620, app, Fault::Ping, LIBUSB_ERROR_PIPE)
+            << error << 0 << L {"Claim interface: 0", "Ping device: -9"};
+        row("soft: unsupported, flag clear", 0x3620, soft, Fault::Open, notSupported)
+            << error << 0 << L {"Serial number string id: 4", unsupported};
+        row("soft: unsupported, flag set", 0x3620, soft, Fault::Open, notSupported, true)
+            << installed << 1 << L {install};
+        row("soft: other open failure, flag clear", 0x3620, soft, Fault::Open, io, false, -1)
+            << error << 1 << L {install, "Error during driver installation"};
+        row("sandbox: unsupported, flag clear", 0x3620, NorbyState::Sandbox, Fault::Open,
+            notSupported)
+            << error << 0
+            << L {"Probe Soft", "Product string id: 2", "Serial number string id: 4", unsupported};
+        row("boot loader: unsupported, flag set", 0x3600, hard, Fault::Open, notSupported, true)
+            << error << 0
+            << L {"Probe Hard", "Product string id: 2", "Serial number string id: 0",
+                   "Can't open device: ( -12 ) Operation not supported or unimplemented on this "
+                   "platform"};
+        row("boot loader: installation denied", 0x3600, hard, Fault::Open, access, false, -2)
+            << denied << 1 << L {install, "access"};
+    }
+
+    void failures()
+    {
+        QFETCH(int, family);
+        QFETCH(NorbyState, state);
+        QFETCH(Fault, fault);
+        QFETCH(int, code);
+        QFETCH(bool, installIfUnsupported);
+        QFETCH(int, installResult);
+        QFETCH(QStringList, logTail);
+        vusb::Bus &bus = vusb::Bus::instance();
+        const auto [node, device, entry] = plug(NorbyDevice::make(uint16_t(family), state));
+        if (fault == Fault::Descriptor)
+            bus.failDescriptor(node, code);
+        if (fault == Fault::Open)
+            bus.failOpen(node, code);
+        if (fault == Fault::Claim)
+            bus.failClaim(node, code);
+        if (fault == Fault::Ping)
+            bus.failRequest(node, {0xC8, 1, -1, code});
+        bus.scriptDriverInstall({installResult});
+
+        DeviceDescription desc;
+        desc.installDriverIfUnsupported = installIfUnsupported;
+        testsupport::LogCapture capture;
+        QTEST(entry->probe(device.get(), desc), "result");
+        QTEST(bus.driverInstallCalls(), "installCalls");
+        const QStringList log = capture.debug();
+        QCOMPARE(log.mid(log.size() - logTail.size()), logTail);
+        // A failed probe describes nothing, and leaves the device as it found it.
+        QVERIFY(desc.vendorId == 0 && desc.mode == Normal && desc.capabilities == 0);
+        QVERIFY(desc.modeText.isEmpty() && !desc.parent);
+        QCOMPARE(bus.openHandles(), 0);
+        QVERIFY(testsupport::kernelDriverActive(node) != 0);
+    }
+    // One device of every id the tool knows, and a twin of the first on another port, spread
+    // over two buses and an external hub; every request reports each of them once.
+    void reportsEveryKnownDevice()
+    {
+        vusb::Bus &bus = vusb::Bus::instance();
+        QStringList expected;
+        std::vector<vusb::NodeId> nodes;
+        auto add = [&](std::shared_ptr<vdev::NorbyDevice> device, int32_t mode, uint32_t caps) {
+            const int i = int(nodes.size());
+            const vusb::NodeId hub = i < 7 ? topology_.root1
+                : i < 14                   ? topology_.hub
+                                           : topology_.root2;
+            const auto port = uint8_t(i % 7 + (i < 14 ? 1 : 4)); // root 2 has the hub on port 3
+            nodes.push_back(bus.plug(hub, port, std::move(device)));
+            DeviceDescription where = testsupport::describe(nodes.back());
+            where.mode = mode;
+            where.capabilities = caps;
+            expected << summary(where);
+        };
+        add(norby(0x3600, NorbyState::Application), Normal, 0x17);
+        const std::pair<uint16_t, uint32_t> families[]
+            = {{0x3600, 0x17}, {0x3620, 0x1F}, {0x3630, 0x17}, {0x3640, 0x17}, {0x3660, 0x15}};
+        for (const auto &[family, capabilities] : families) {
+            add(norby(family, NorbyState::Application), Normal, capabilities);
+            add(norby(family, NorbyState::SoftRepair), SoftRepair, 0);
+            add(norby(family, NorbyState::Sandbox), DirectUpdate, 0);
+        }
+        add(norby(0x3600, NorbyState::Application, 0x5555), Normal, 0x17);
+        add(norby(0x3600, NorbyState::BootLoader), HardRepair, 0);
+        QCOMPARE(nodes.size(), probeTable.size() + 1);
+
+        Recorder rec(*scanner_);
+        emit scanner_->scan();
+        emit scanner_->scan(); // queued behind the first, not merged with it
+        QVERIFY(rec.waitForCompletes(2));
+        QVERIFY(!rec.offThread);
+        const int count = int(nodes.size());
+        QCOMPARE(rec.events.indexOf("complete"), count);
+        QCOMPARE(rec.events.lastIndexOf("complete"), 2 * count + 1);
+        QCOMPARE(rec.devices, expected + expected);
+        QCOMPARE(opens(nodes), QVector<int>(count, 2).toList());
+    }
+
+    // Devices go on root 1, ports 1, 2, 3, as families 0x3600, 0x3620, 0x3640. Each is "<state>
+    // [fault]"; every probe opens its device once, so a device's open count is the number of
+    // passes that reached it.
+    void passes_data()
+    {
+        QTest::addColumn<QStringList>("devices");
+        QTest::addColumn<QList<int>>("installs");
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QList<int>>("opens");
+        QTest::addColumn<int>("installCalls");
+
+        using L = QStringList;
+        using I = QList<int>;
+        const L none = {"complete"};
+        QTest::newRow("hubs only") << L {} << I {} << none << I {} << 0;
+        QTest::newRow("unknown vendor") << L {"unknown"} << I {} << none << I {0} << 0;
+        QTest::newRow("driver installed: new pass reports it")
+            << L {"app no-driver"} << I {0} << L {"device 3601", "complete"} << I {2} << 1;
+        QTest::newRow("installation fails: one retry")
+            << L {"app no-driver"} << I {-1} << none << I {2} << 2;
+        QTest::newRow("installed every time: no fourth pass")
+            << L {"app io"} << I {0, 0, 0, 0} << none << I {3} << 3;
+        QTest::newRow("no ping answer: one retry")
+            << L {"app no-ping"} << I {} << none << I {2} << 0;
+        QTest::newRow("no ping answer beside a working device: no retry")
+            << L {"app no-ping", "app"} << I {} << L {"device 3621", "complete"} << I {1, 1} << 0;
+        QTest::newRow("soft repair unsupported: retry installs, pass 3 reports")
+            << L {"soft no-driver"} << I {0} << L {"device 3600", "complete"} << I {3} << 1;
+        QTest::newRow("soft repair stays unsupported: no fourth pass")
+            << L {"soft unsupported"} << I {0, 0, 0} << none << I {3} << 1;
+        QTest::newRow("sandbox unsupported: retry installs, pass 3 reports")
+            << L {"sandbox no-driver"} << I {0} << L {"device 360f", "complete"} << I {3} << 1;
+        QTest::newRow("boot loader unsupported: the retry does not help")
+            << L {"boot no-driver"} << I {0} << none << I {2} << 0;
+        // Pass 1: both fail. Pass 2, install flag set: the capture device answers, the
+        // soft-repair device gets its driver. Pass 3: both answer, only one is new.
+        QTest::newRow("reported once across passes")
+            << L {"soft no-driver", "app io-once"} << I {-1, 0}
+            << L {"device 3621", "device 3600", "complete"} << I {3, 3} << 2;
+        // The rest of the pass still runs; the driver installed in it gets no further pass.
+        QTest::newRow("access denied ends the request after the pass")
+            << L {"app denied", "app no-driver", "app"} << I {-2, 0}
+            << L {"error: " + AccessDenied, "device 3641", "complete"} << I {1, 1, 1} << 2;
+        QTest::newRow("device list fails") << L {"app list"} << I {} << none << I {0} << 0;
+        QTest::newRow("descriptor failure ends the request at once")
+            << L {"app", "app descriptor", "app"} << I {} << L {"device 3601", "complete"}
+            << I {1, 0, 0} << 0;
+    }
+
+    void passes()
+    {
+        QFETCH(QStringList, devices);
+        QFETCH(QList<int>, installs);
+        QFETCH(QList<int>, opens);
+        vusb::Bus &bus = vusb::Bus::instance();
+        const QMap<QString, NorbyState> states = {{"app", NorbyState::Application},
+            {"unknown", NorbyState::Application}, {"soft", NorbyState::SoftRepair},
+            {"sandbox", NorbyState::Sandbox}, {"boot", NorbyState::BootLoader}};
+        const QMap<QString, int> openErrors = {{"io", LIBUSB_ERROR_IO},
+            {"unsupported", LIBUSB_ERROR_NOT_SUPPORTED}, {"denied", LIBUSB_ERROR_ACCESS}};
+        std::vector<vusb::NodeId> nodes;
+        for (int i = 0; i < devices.size(); ++i) {
+            const QString kind = devices[i].section(' ', 0, 0), fault = devices[i].section(' ', 1);
+            const auto node = bus.plug(topology_.root1, uint8_t(i + 1),
+                norby(uint16_t(0x3600 + 0x20 * i), states.value(kind),
+                    kind == "unknown" ? 0x1234 : 0x2B77));
+            if (fault == "no-driver")
+                bus.requireDriver(node);
+            else if (fault == "io-once")
+                bus.failOpen(node, LIBUSB_ERROR_IO, 1);
+            else if (openErrors.contains(fault))
+                bus.failOpen(node, openErrors.value(fault));
+            else if (fault == "no-ping")
+                bus.failRequest(node, {0xC8, 1, -1, LIBUSB_ERROR_PIPE});
+            else if (fault == "descriptor")
+                bus.failDescriptor(node, LIBUSB_ERROR_IO);
+            else if (fault == "list")
+                bus.failDeviceList(LIBUSB_ERROR_IO);
+            nodes.push_back(node);
+        }
+        bus.scriptDriverInstall(std::vector<int>(installs.begin(), installs.end()));
+
+        testsupport::LogCapture log;
+        QTEST(scanOnce(), "events");
+        // Ids in lower-case hex without leading zeros; unknown ones are only logged.
+        if (devices.value(0).endsWith("list"))
+            QCOMPARE(log.debug(),
+                (QStringList {"Scan devices", "Can't get UBS device list LIBUSB_ERROR_IO"}));
+        else
+            QVERIFY(log.debug().contains("check device e0f / 2"));
+        QCOMPARE(::opens(nodes), opens);
+        QTEST(bus.driverInstallCalls(), "installCalls");
+    }
+
+    void destructionWaitsForTheRunningScan()
+    {
+        vusb::Bus &bus = vusb::Bus::instance();
+        const auto denied = bus.plug(topology_.root1, 1, norby(0x3600, NorbyState::Application));
+        bus.failOpen(denied, LIBUSB_ERROR_ACCESS);
+        bus.scriptDriverInstall({-2});
+        std::vector<vusb::NodeId> later;
+        for (uint8_t port = 1; port <= 5; ++port)
+            later.push_back(bus.plug(topology_.hub, port, norby(0x3600, NorbyState::Application)));
+
+        // Keeps the scanner thread inside the access-denied text, mid-scan.
+        testsupport::ContextTranslator holder;
+        holder.holdWorker = true;
+        QCoreApplication::installTranslator(&holder);
+        emit scanner_->scan();
+        const bool held = holder.inside.tryAcquire(1, 5000);
+        holder.proceed.release();
+        scanner_.reset();
+        QCoreApplication::removeTranslator(&holder);
+        QVERIFY(held);
+        QCOMPARE(opens(later), (QList<int> {1, 1, 1, 1, 1}));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Discovery)
+#include "tst_discovery.moc"

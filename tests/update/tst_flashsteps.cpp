@@ -1,0 +1,302 @@
+#include "bustestcase.h"
+#include "bytes.h"
+#include "deviceopen.h"
+#include "edidtext.h"
+#include "edidupload.h"
+#include "flashcontext.h"
+#include "fpgaflashframed.h"
+#include "fpgaflashplain.h"
+#include "fx3flash.h"
+#include "logcapture.h"
+#include "norbydevice.h"
+#include "textimage.h"
+#include "ziparchive.h"
+#include "zippackage.h"
+
+#include <QRegularExpression>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(vusb::RequestFault)
+
+using testsupport::edidText;
+using testsupport::makeEdid;
+
+namespace {
+
+using Faults = QVector<vusb::RequestFault>;
+
+using testsupport::bytesOf;
+using testsupport::patternBytes;
+
+// A stored member whose bytes no longer match its CRC, which libzip finds at its end.
+const QByteArray damaged = patternBytes(8192).replace(100, 4, "MARK");
+
+// A device in its application firmware, opened as the update opens it, a package holding
+// `data` as `member` (none when `data` is null), and what a flashing step reports.
+struct Rig {
+    Rig(const std::string &member, const QByteArray &data, const Faults &faults = {})
+        : device(vdev::NorbyDevice::make(0x3620, vdev::NorbyState::Application))
+    {
+        node = bus.plug(bus.addRootHub(1), 1, device);
+        if (!data.isNull())
+            package.add(member, data);
+        const QString path = package.write();
+        if (data == damaged)
+            testsupport::patchFile(path, "MARK", "MARX");
+        archive = ZipArchive(path.toStdString());
+        opened = OpenedDevice::open(testsupport::describe(node));
+        context.handle = opened.handle();
+        context.progress
+            = [this](int percent) { progress.emplace_back(bus.transfers(node).size(), percent); };
+        context.error = [this](const QString &text) { errors << text; };
+        bus.clearTransfers();
+        for (const vusb::RequestFault &fault : faults)
+            bus.failRequest(node, fault);
+    }
+
+    // The transfers as request codes, "c2:4096" for one that sent data ("c2=<hex>" for up to 12
+    // bytes), "c4x3" for a run of one request, each progress value where it came; "!" marks a
+    // transfer off the conventions (type, value, index, length, timeout).
+    QString trace(unsigned timeout = ControlRequest::TimeoutMs) const
+    {
+        QStringList out;
+        const std::vector<vusb::TransferRecord> log = bus.transfers(node);
+        auto mark = progress.begin();
+        for (std::size_t i = 0; i <= log.size(); ++i) {
+            for (; mark != progress.end() && mark->first == i; ++mark)
+                out << QString::number(mark->second);
+            if (i == log.size())
+                break;
+            const vusb::TransferRecord &t = log[i];
+            const bool poll = t.request == 0xC4 || t.request == 0xC8;
+            QString token = QString::number(t.request, 16);
+            if (!poll && t.length > 0) // a frame's header or trailer in full
+                token += t.length > 12 ? ':' + QString::number(t.length)
+                                       : '=' + bytesOf(t.data).toHex();
+            if (t.requestType != (poll ? 0xC0 : 0x40) || t.value != 0 || t.index != 0
+                || t.length != (poll ? 1 : t.data.size()) || t.timeout != timeout)
+                token += '!';
+            const int run = out.isEmpty() ? 0 : out.last().section('x', 1).toInt();
+            if (!out.isEmpty() && out.last().section('x', 0, 0) == token)
+                out.last() = token + 'x' + QString::number(std::max(run, 1) + 1);
+            else
+                out << token;
+        }
+        return out.join(' ');
+    }
+
+    vusb::Bus &bus = vusb::Bus::instance();
+    testsupport::LogCapture log;
+    std::shared_ptr<vdev::NorbyDevice> device;
+    vusb::NodeId node = -1;
+    testsupport::ZipPackage package;
+    ZipArchive archive;
+    OpenedDevice opened;
+    QStringList errors;
+    std::vector<std::pair<std::size_t, int>> progress; // after how many transfers, value
+    FlashContext context;
+};
+
+bool matches(const QString &trace, const QString &pattern)
+{
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(trace).hasMatch();
+}
+
+} // namespace
+
+// The flashing steps one by one: the FX3 microcode, the FPGA image in both framings, the EDID.
+class tst_FlashSteps : public testsupport::BusTestCase
+{
+    Q_OBJECT
+
+private slots:
+    // The step, what it reads, the faults: "<step> [busy | busy for ever | empty status]" (the
+    // status read busy twice after each piece, for ever, or without data) or "edid <start>".
+    void steps_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<QByteArray>("member"); // null: missing
+        QTest::addColumn<Faults>("faults");
+        QTest::addColumn<QString>("trace"); // a pattern
+        QTest::addColumn<QString>("error"); // the reports, one a line
+        QTest::addColumn<int>("result");
+
+        const auto row = [](const char *name, const char *step, const QByteArray &member,
+                             const QString &trace, const QString &error, int result,
+                             const Faults &faults = {}) {
+            QTest::newRow(name) << QString(step) << member << faults << trace << error << result;
+        };
+        const auto pipe = [](uint8_t request, int from = 1) {
+            return Faults {{request, from, 1, LIBUSB_ERROR_PIPE}};
+        };
+        const auto timeout = [](uint8_t request, int from = 1) {
+            return Faults {{request, from, 1, LIBUSB_ERROR_TIMEOUT}};
+        };
+
+        const QByteArray two = patternBytes(8192);
+        const QString fx3TimedOut
+            = "Error: failed to request flash status for FX3: LIBUSB_ERROR_TIMEOUT";
+        row("fx3: two chunks, slow flash", "fx3 busy", two,
+            "c5 c8x3 c6:4096 20 c8x3 c6:4096 30 c8x3 c7", "", 0);
+        row("fx3: not whole words, nothing sent", "fx3", patternBytes(4098), "",
+            "Error: microcode block does not aligned by 32 bit length: 2", -1);
+        row("fx3: empty", "fx3", "", "c5 c8 c7", "", 0);
+        row("fx3: missing", "fx3", QByteArray(), "",
+            "Error: failed to find microcode image: kestrel3.img", -1);
+        row("fx3: start stalls", "fx3", two, "c5",
+            "Error: failed to start microcode reflashing: Pipe error", -9, pipe(0xC5));
+        row("fx3: status times out", "fx3", two, "c5 c8 c6:4096 20 c8 c7", fx3TimedOut, -7,
+            timeout(0xC8, 2));
+        row("fx3: busy for ever", "fx3 busy for ever", two, "c5 c8x\\d+", fx3TimedOut, -7);
+        row("fx3: status without data", "fx3 empty status", two, "c5 c8x\\d+", fx3TimedOut, -7);
+        row("fx3: chunk and completion fail, the first is reported", "fx3", two,
+            "c5 c8 c6:4096 20 c8 c6:4096 c7", "Error: failed to write microcode block: Pipe error",
+            -9, pipe(0xC6, 2) + timeout(0xC7));
+        row("fx3: completion stalls", "fx3", two, "c5 c8 c6:4096 20 c8 c6:4096 30 c8 c7",
+            "Error: failed to complete microcode reflash: Pipe error", -9, pipe(0xC7));
+        row("fx3: damaged member, run left open", "fx3", damaged,
+            "c5 c8 c6:4096 20 c8 c6:4096 30 c8", "Error: failed to read microcode image: CRC error",
+            -1);
+
+        const QByteArray i10k = patternBytes(10000);
+        const QString head10k = "c2=465047411027000063b1d0b3"; // "FPGA", 10000, CRC of the two
+        const QString block = "Error: failed to write FPGA block:  LIBUSB_ERROR_PIPE\n";
+        const QString complete = "Error: failed to complete FPGA reflash: LIBUSB_ERROR_PIPE";
+        const QString missing = "Error: failed to find FPGA image";
+        row("framed 10000", "framed", i10k,
+            "c1 c4x3 " + head10k
+                + " c2:4096 47 c4x3 c2:4096 60 c4x3 c2:1808 66 c4x3 c2=b5f83d33 c4x3 c3",
+            "", 0);
+        row("framed empty", "framed", "", "c1 c4x3 c2=465047410000000099b6cbde c2=00000000 c4x3 c3",
+            "", 0);
+        row("plain 10000", "plain", i10k,
+            "c1 c4x3 c2:4096 47 c4x3 c2:4096 60 c4x3 c2:1808 66 c4x3 c3", "", 0);
+        row("framed missing", "framed", QByteArray(), "c1", missing, -1);
+        row("plain missing", "plain", QByteArray(), "c1", missing, -1);
+        row("fpga start stalls", "framed", i10k, "c1",
+            "Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE", -9, pipe(0xC1));
+        row("fpga header stalls", "framed", i10k, "c1 c4x3 " + head10k,
+            "Error: failed to write FPGA header block:  LIBUSB_ERROR_PIPE", -9, pipe(0xC2));
+        row("plain chunk stalls: completion follows, the chunk's code wins", "plain", i10k,
+            "c1 c4x3 c2:4096 47 c4x3 c2:4096 c3",
+            block + "Error: failed to complete FPGA reflash: LIBUSB_ERROR_TIMEOUT", -9,
+            pipe(0xC2, 2) + timeout(0xC3));
+        // The device takes the trailer for image data, so the completion finds no trailer.
+        row("framed chunk stalls: trailer, poll, completion", "framed", i10k,
+            "c1 c4x3 " + head10k + " c2:4096 47 c4x3 c2:4096 c2=1d5ec380 c4x3 c3", block + complete,
+            -9, pipe(0xC2, 3));
+        row("framed trailer times out", "framed", patternBytes(100),
+            "c1 c4x3 c2=4650474164000000cdd68f6a c2:100 66 c4x3 c2=6c66b867 c4 c3",
+            "Error: failed FPGA CRC check: LIBUSB_ERROR_TIMEOUT\n" + complete, -7,
+            timeout(0xC2, 3));
+        row("fpga status fails: no completion", "plain", i10k, "c1 c4x3 c2:4096 47 c4",
+            "Error: failed to request flash status for FPGA: LIBUSB_ERROR_TIMEOUT", -7,
+            timeout(0xC4, 4));
+        row("framed damaged member: no trailer, no completion", "framed", damaged,
+            "c1 c4x3 c2=465047410020000079f086e6 c2:4096 50 c4x3 c2:4096 66 c4x3",
+            "Error: failed to read FPGA image: CRC error", -1);
+
+        const QByteArray good = edidText(makeEdid(2));
+        std::vector<uint8_t> badSum = makeEdid(2);
+        badSum[200] ^= 1;
+        row("edid: two blocks", "edid 80", good, "84 88 cf 92 d2:256 96 d4 100", "", 0);
+        row("edid: range below five steps", "edid 97", edidText(makeEdid(1)),
+            "97 97 cf 97 d2:128 97 d4 97", "", 0);
+        row("edid: missing", "edid 80", QByteArray(), "", "Can't open EDID file", -1);
+        row("edid: damaged member", "edid 80", damaged, "", "Can't read EDID file", -1);
+        row("edid: bad checksum", "edid 80", edidText(badSum), "84",
+            "EDID data has incorrect checksum", -1);
+        // Read only as far as the parser needs to refuse it, which the echo shows.
+        row("edid: text past the limit", "edid 80",
+            good + QByteArray(int(2 * textImageMaxTextSize), ' '), "84",
+            "EDID data has incorrect format", -1);
+        row("edid: NUL bytes past the limit", "edid 80",
+            good + QByteArray(int(2 * textImageMaxTextSize), '\0'), "84",
+            "EDID data has incorrect format", -1);
+        row("edid: begin stalls", "edid 80", good, "84 88 cf",
+            "Can't initiate EDID IO access (err: -9)", -1, pipe(0xCF));
+        // The access stays open when the closing request does not reach the device.
+        row("edid: write times out", "edid 80", good, "84 88 cf 92 d2:256",
+            "Can't send EDID data to the device (err: -7)", -1, timeout(0xD2));
+        row("edid: end stalls", "edid 80", good, "84 88 cf 92 d2:256 96 d4",
+            "Can't finalize EDID IO access (err: -9)", -1, pipe(0xD4));
+    }
+
+    void steps()
+    {
+        QFETCH(QString, step);
+        QFETCH(QByteArray, member);
+        QFETCH(Faults, faults);
+        QFETCH(QString, trace);
+        QFETCH(QString, error);
+        QFETCH(int, result);
+
+        const QString kind = step.section(' ', 0, 0);
+        const std::string name = kind == "fx3" ? "kestrel3.img"
+            : kind == "edid"                   ? "edid_kestrel3_uvc.edid"
+                                               : "kestrel3.bin";
+        Rig rig(name, member, faults);
+        QVERIFY(rig.opened);
+        vdev::NorbyFlash &flash = rig.device->flash();
+        const QString polls = step.section(' ', 1);
+        flash.setBusyPolls(polls == "busy" || kind == "framed" || kind == "plain" ? 2
+                : polls.isEmpty() || kind == "edid"                               ? 0
+                                                                                  : -1);
+        flash.setEmptyStatus(polls == "empty status");
+        flash.setFpgaFormat(kind == "framed" ? vdev::NorbyFlash::FpgaFormat::Framed
+                                             : vdev::NorbyFlash::FpgaFormat::Plain);
+        if (kind == "fx3")
+            rig.context.readyTimeout = std::chrono::milliseconds(30);
+
+        int rc = 0;
+        if (kind == "fx3")
+            rc = flashFx3Microcode(rig.context, 10, 30, name, rig.archive);
+        else if (kind == "edid")
+            rc = uploadEdid(rig.context, polls.toInt(), 100, name, rig.archive);
+        else
+            rc = (kind == "framed" ? flashFpgaFramed : flashFpgaPlain)(
+                rig.context, 34, 66, name, rig.archive);
+        QCOMPARE(rc, result);
+        const QString sent
+            = rig.trace(kind == "edid" ? ControlRequest::EdidTimeoutMs : ControlRequest::TimeoutMs);
+        QVERIFY2(matches(sent, trace), qPrintable(sent));
+        QCOMPARE(rig.errors.join('\n'), error);
+        const QByteArray written = kind == "fx3" ? bytesOf(flash.fx3Flash())
+            : kind == "edid"                     ? edidText(flash.edid())
+                                                 : bytesOf(flash.fpgaFlash());
+        // Only a completed upload writes an EDID; an access left open stays open.
+        if (rc == 0 || kind == "edid")
+            QCOMPARE(written, rc == 0 ? member : edidText({}));
+        QCOMPARE(flash.edidAccessOpen(), rc != 0 && trace.contains("d2:"));
+        QVERIFY(rig.log.errors().size() < textImageMaxTextSize + 1000);
+        if (rc == 0 && kind == "fx3")
+            QCOMPARE(rig.log.debug().filter("Write chunk").join(';'),
+                member.isEmpty() ? "" : "Write chunk [1] size: 4096;Write chunk [2] size: 4096");
+        if (rc == 0 && kind == "framed")
+            QVERIFY(QString::fromStdString(rig.log.progress())
+                        .endsWith(QString("\nFPGA size: %1\n").arg(member.size())));
+    }
+
+    // A member the archive reports empty, or shorter than it reads, keeps the bar in range.
+    void progressGuards()
+    {
+        QCOMPARE(flashProgress(34, 66, 4096, 10000), 47);
+        QCOMPARE(flashProgress(34, 66, 4096, 0), 66);
+        QCOMPARE(flashProgress(34, 66, 8192, 4096), 66);
+        // A zip64 size beyond 2^63 neither turns negative nor wraps.
+        QCOMPARE(flashProgress(2, 34, 4096, UINT64_MAX - 3), 2);
+        QCOMPARE(flashProgress(2, 34, uint64_t(1) << 63, UINT64_MAX), 18);
+    }
+
+    // The parser hands over no more than 32 KiB; the transfer's own limit holds all the same.
+    void imageBeyondOneTransfer()
+    {
+        Rig rig("", QByteArray());
+        QCOMPARE(sendEdid(rig.context, 80, 100, std::vector<uint8_t>(65536)), -1);
+        QCOMPARE(rig.errors, QStringList {"EDID data is too large to send: 65536 bytes"});
+        QCOMPARE(rig.trace(), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_FlashSteps)
+#include "tst_flashsteps.moc"

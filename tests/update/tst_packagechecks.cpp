@@ -1,0 +1,227 @@
+#include "devicecompat.h"
+#include "logcapture.h"
+#include "packagecheck.h"
+#include "productidentify.h"
+#include "zippackage.h"
+
+#include <QtTest>
+
+using testsupport::LogCapture;
+using testsupport::patchFile;
+using testsupport::ZipPackage;
+
+// What is checked before anything is flashed: the product a package is for, the members it
+// needs, and whether the selected device takes it.
+class tst_PackageChecks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void identifies_data()
+    {
+        QTest::addColumn<QByteArray>("info"); // "none": no product.info
+        QTest::addColumn<int>("method");
+        QTest::addColumn<QByteArray>("id");
+        QTest::addColumn<QString>("error"); // empty: supported
+
+        const int stored = ZipPackage::Stored;
+        const QString unsupported = QStringLiteral("Unsupported product: '%1'");
+        QTest::newRow("legacy") << QByteArray("none") << stored << QByteArray("legacy") << "";
+        QTest::newRow("line feed")
+            << QByteArray("ospreyx3\n") << stored << QByteArray("ospreyx3") << "";
+        QTest::newRow("deflated, no line feed")
+            << QByteArray("harrier3") << int(ZipPackage::Deflated) << QByteArray("harrier3") << "";
+        QTest::newRow("more lines")
+            << QByteArray("kestrel3_4k\nv2\n") << stored << QByteArray("kestrel3_4k") << "";
+        // A NUL ends the text of its piece.
+        QTest::newRow("NUL") << QByteArray("kestrel3\0junk\n", 14) << stored
+                             << QByteArray("kestrel3") << "";
+        QTest::newRow("CR LF") << QByteArray("ospreyx3\r\n") << stored << QByteArray("ospreyx3\r")
+                               << unsupported.arg("ospreyx3\r");
+        QTest::newRow("empty") << QByteArray("") << stored << QByteArray() << unsupported.arg("");
+        QTest::newRow("case") << QByteArray("Kestrel3") << stored << QByteArray("Kestrel3")
+                              << unsupported.arg("Kestrel3");
+        const QByteArray longId = "kestrel3_4k-with-a-much-longer-name";
+        QTest::newRow("long, no line feed")
+            << longId << stored << longId << unsupported.arg(QString(longId));
+        QTest::newRow("long, line feed in a later piece")
+            << longId + "\nospreyx3" << stored << longId << unsupported.arg(QString(longId));
+        QTest::newRow("at the bound") << QByteArray(4096, 'a') << stored << QByteArray(4096, 'a')
+                                      << unsupported.arg(QString(4096, 'a'));
+        QTest::newRow("past the bound")
+            << QByteArray(5000, 'a') + "\nkestrel3" << stored << QByteArray(4096, 'a')
+            << unsupported.arg(QString(4096, 'a'));
+        QTest::newRow("NULs past the bound")
+            << QByteArray(8 << 20, '\0') << int(ZipPackage::Deflated) << QByteArray()
+            << unsupported.arg("");
+        QTest::newRow("cannot open")
+            << QByteArray("kestrel3\n") << int(ZipPackage::Encrypted) << QByteArray()
+            << "Product info file found but can't be opened: No password provided";
+        // A stored member with "MARK" is damaged; two full pieces reach its end, where the CRC
+        // is checked.
+        QTest::newRow("cannot read") << QByteArray("kestrel3-MARK-and-sixteen-more") << stored
+                                     << QByteArray() << "Can't read Product info file: CRC error";
+        // Reading stops at the bound, before the damage.
+        QTest::newRow("damage past the bound")
+            << QByteArray(6000, 'a') + "MARK" << stored << QByteArray(4096, 'a')
+            << unsupported.arg(QString(4096, 'a'));
+    }
+
+    void identifies()
+    {
+        QFETCH(QByteArray, info);
+        QFETCH(int, method);
+        QFETCH(QByteArray, id);
+        QFETCH(QString, error);
+
+        ZipPackage package;
+        package.add("kestrel3.bin", "fpga");
+        if (info != "none")
+            package.add("product.info", info, ZipPackage::Method(method));
+        const QString path = package.write();
+        QCOMPARE(patchFile(path, "MARK", "MARX"), info.contains("MARK"));
+        ZipArchive archive(path.toStdString());
+        ProductMatch match;
+        QStringList errors;
+        LogCapture log;
+        const int result = identifyProduct(archive, match, [&](const QString &t) { errors << t; });
+
+        // A member that cannot be read logs the error instead of a product.
+        const bool readFails = !error.isEmpty() && !error.startsWith("Unsupported");
+        QCOMPARE(log.debug(),
+            QStringList {readFails ? error : "Deal with product: " + QString::fromLatin1(id)});
+        if (!readFails)
+            QCOMPARE(QByteArray::fromStdString(match.name), id);
+        QCOMPARE(result, error.isEmpty() ? 0 : -1);
+        QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList {error});
+        QCOMPARE(match.info, error.isEmpty() ? &productTable.at(id.toStdString()) : nullptr);
+    }
+
+    void checks_data()
+    {
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("members");
+        QTest::addColumn<QString>("missing"); // in the order of the error text
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<bool>("updateEdid");
+
+        const auto row = [](const char *name, const char *product, const QString &members,
+                             const QString &missing, bool accepted, bool updateEdid) {
+            QTest::newRow(name) << QString(product) << members << missing << accepted << updateEdid;
+        };
+        const QString legacy = "kestrel3.bin LumexorDriverlessGrabber.img usb-sandbox.img";
+        const QString harrier = "harrier3.bin harrier3.img harrier3-sandbox.img";
+        const QString edid = "edid_harrier3_uvc.edid";
+        row("legacy, with EDID", "legacy", legacy + " edid_kestrel3_uvc.edid", "", true, true);
+        row("legacy, images", "legacy", legacy, "", true, false);
+        row("legacy, kestrel3 names", "legacy", "kestrel3.bin kestrel3.img kestrel3-sandbox.img",
+            "LumexorDriverlessGrabber.img usb-sandbox.img", false, false);
+        // The row has no EDID; another product's EDID member is not looked at.
+        row("ospreyx3", "ospreyx3",
+            "ospreyx3.bin ospreyx3.img ospreyx3-sandbox.img edid_kestrel3_uvc.edid", "", true,
+            false);
+        row("ospreyx3, empty package", "ospreyx3", "",
+            "ospreyx3.bin ospreyx3.img ospreyx3-sandbox.img", false, false);
+        row("harrier3, EDID only", "harrier3", edid, harrier, true, true);
+        row("harrier3, EDID and one image", "harrier3", edid + " harrier3.bin",
+            "harrier3.img harrier3-sandbox.img", false, true);
+        row("harrier3, EDID and two images", "harrier3", "harrier3.img " + edid + " harrier3.bin",
+            "harrier3-sandbox.img", false, true);
+        row("harrier3, wrong EDID", "harrier3", "edid_kestrel3_uvc.edid", harrier, false, false);
+        row("kestrel3_4k, product.info only", "kestrel3_4k", "product.info",
+            "kestrel3_4k.bin kestrel3_4k.img kestrel3_4k-sandbox.img", false, false);
+        row("kestrel3_4k, name case", "kestrel3_4k",
+            "KESTREL3_4K.bin kestrel3_4k.img kestrel3_4k-sandbox.img", "kestrel3_4k.bin", false,
+            false);
+    }
+
+    void checks()
+    {
+        QFETCH(QString, product);
+        QFETCH(QString, members);
+        QFETCH(QString, missing);
+        QFETCH(bool, accepted);
+        QFETCH(bool, updateEdid);
+
+        // Empty members: whether a member is usable is for the step that reads it.
+        ZipPackage package;
+        for (const QString &member : members.split(' ', Qt::SkipEmptyParts))
+            package.add(member.toStdString(), {}, ZipPackage::Deflated);
+        ZipArchive archive(package.write().toStdString());
+        QVERIFY(archive.isOpen());
+        const ProductInfo &info = productTable.at(product.toStdString());
+
+        PackageMembers found {true, true}; // left over from an earlier run
+        QStringList errors;
+        LogCapture log;
+        QCOMPARE(checkPackageMembers(archive, info, found, [&](const QString &t) { errors << t; }),
+            accepted ? 0 : -1);
+
+        const QStringList missingList = missing.split(' ', Qt::SkipEmptyParts);
+        QCOMPARE(found.skipFirmware, !missingList.isEmpty());
+        QCOMPARE(found.updateEdid, updateEdid);
+        QStringList debug;
+        for (const QString &name : missingList)
+            debug << "required file not found: " + name;
+        if (updateEdid)
+            debug << "optional file found: " + QString::fromStdString(info.edidFile);
+        QCOMPARE(log.debug(), debug);
+        QCOMPARE(errors,
+            accepted ? QStringList()
+                     : QStringList {
+                         "Invalid firmware package. File(s) not found: " + missingList.join(", ")});
+    }
+
+    void compatibility_data()
+    {
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<int>("vendorId");
+        QTest::addColumn<int>("productId");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("compatible");
+
+        const auto row = [](const char *name, const char *product, int vendorId, int productId,
+                             DeviceMode mode, bool compatible) {
+            QTest::newRow(name) << QString(product) << vendorId << productId << int(mode)
+                                << compatible;
+        };
+        row("kestrel3", "kestrel3", 0x2B77, 0x3601, Normal, true);
+        row("legacy, vendor 5555", "legacy", 0x5555, 0x3601, Normal, true);
+        row("4k, both ids", "kestrel3_4k", 0x2B77, 0x3641, Normal, true);
+        row("harrier3 on kestrel3", "harrier3", 0x2B77, 0x3601, Normal, false);
+        row("low digit 2", "ospreyx3", 0x2B77, 0x3622, Normal, false);
+        row("other vendor", "ospreyx3", 0x1234, 0x3621, Normal, false);
+        // Soft repair (id ending in 0) and the sandbox (F) do not tell the product; the vendor
+        // still has to match.
+        row("soft repair", "harrier3", 0x2B77, 0x3620, SoftRepair, true);
+        row("sandbox", "harrier3", 0x2B77, 0x362F, DirectUpdate, true);
+        row("5555 soft repair", "kestrel3", 0x5555, 0x3600, SoftRepair, true);
+        row("5555 soft repair, ospreyx3", "ospreyx3", 0x5555, 0x3600, SoftRepair, false);
+        row("boot loader", "kestrel3_4k", 0x04B4, 0x00F3, HardRepair, true);
+        row("boot loader ids, not in repair", "kestrel3_4k", 0x04B4, 0x00F3, Normal, false);
+    }
+
+    void compatibility()
+    {
+        QFETCH(QString, product);
+        QFETCH(int, vendorId);
+        QFETCH(int, productId);
+        QFETCH(int, mode);
+        QFETCH(bool, compatible);
+
+        DeviceDescription desc;
+        desc.vendorId = uint16_t(vendorId);
+        desc.productId = uint16_t(productId);
+        desc.mode = mode;
+        const ProductInfo &info = productTable.at(product.toStdString());
+        QStringList errors;
+        QCOMPARE(
+            isDeviceCompatible(info, desc, [&](const QString &t) { errors << t; }), compatible);
+        QCOMPARE(errors,
+            compatible ? QStringList() : QStringList {"Selected device and firmware incompatible"});
+        QCOMPARE(isDeviceCompatible(info, desc), compatible); // no reporter
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_PackageChecks)
+#include "tst_packagechecks.moc"

@@ -1,0 +1,248 @@
+#include "bustestcase.h"
+#include "deviceaddressing.h"
+#include "deviceopen.h"
+#include "logcapture.h"
+#include "norbydevice.h"
+
+#include <QVariant>
+#include <QtTest>
+
+using testsupport::deviceOf;
+using testsupport::Topology;
+using vdev::NorbyDevice;
+using vdev::NorbyState;
+
+// A device's place on the bus, the references a description holds, and opening by either.
+class tst_UsbDevice : public testsupport::BusTestCase
+{
+    Q_OBJECT
+
+private slots:
+    void fillRecordsThePlaceOnTheBus()
+    {
+        vusb::Bus &bus = vusb::Bus::instance();
+        const Topology t = Topology::build();
+        const auto node = bus.plug(t.hub, 2, NorbyDevice::make(0x3620, NorbyState::Application));
+        const UsbDeviceRef device = deviceOf(node);
+        QVERIFY(device);
+
+        DeviceDescription desc;
+        desc.product = QStringLiteral("kept");
+        desc.interfaceNumber = 7;
+        QCOMPARE(device_addressing_fill(device.get(), desc), 0);
+        // Nothing beyond the addressing is touched.
+        QCOMPARE(QString::asprintf("%04X:%04X bus %d address %d port %d path %d.%d (%zu) %s %d",
+                     desc.vendorId, desc.productId, desc.busNumber, desc.deviceAddress,
+                     desc.portNumber, desc.portPath.at(0), desc.portPath.at(1),
+                     desc.portPath.size(), qPrintable(desc.product), desc.interfaceNumber),
+            QString::asprintf(
+                "2B77:3621 bus 2 address %d port 2 path 3.2 (2) kept 7", bus.address(node)));
+        QVERIFY(desc.parent.get() == deviceOf(t.hub).get() && !desc.device);
+
+        // Filling again replaces the parent reference instead of stacking a second one.
+        QCOMPARE(device_addressing_fill(device.get(), desc), 0);
+
+        // A failed fill leaves the record as it was, and logs.
+        bus.failDescriptor(node, LIBUSB_ERROR_IO);
+        DeviceDescription other;
+        other.vendorId = 0x1234;
+        testsupport::LogCapture log;
+        QCOMPARE(device_addressing_fill(device.get(), other), int(LIBUSB_ERROR_IO));
+        QVERIFY(other.vendorId == 0x1234 && other.portPath.empty() && !other.parent);
+        QCOMPARE(log.progress(),
+            std::string("device_addressing_fill: request for device descriptor fail: "
+                        "LIBUSB_ERROR_IO(-1), Input/Output Error\n"));
+        QVERIFY(!device_addressing_match(device.get(), desc));
+    }
+
+    // The device sits on bus 2, hub port 3, port 2, as 0x2B77:0x3621; what is wanted differs
+    // from its description in one field.
+    void match_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("same place, same address") << "" << true;
+        QTest::newRow("any address") << "address -1" << true;
+        QTest::newRow("other address") << "address 99" << false;
+        QTest::newRow("other product id, same port") << "product 362F" << false;
+        QTest::newRow("hub prefix path") << "path 3" << false;
+        QTest::newRow("other port") << "path 3.1" << false;
+        QTest::newRow("other bus") << "bus 1" << false;
+        QTest::newRow("no parent wanted") << "parent" << false;
+    }
+
+    void match()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, matches);
+        const Topology t = Topology::build();
+        const auto node = vusb::Bus::instance().plug(
+            t.hub, 2, NorbyDevice::make(0x3620, NorbyState::Application));
+        DeviceDescription wanted = testsupport::describe(node);
+        wanted.interfaceNumber = 5; // never compared
+        wanted.portNumber = 9; // never compared
+        const QStringList c = change.split(' ');
+        if (c[0] == "address")
+            wanted.deviceAddress = int16_t(c[1].toInt());
+        else if (c[0] == "product")
+            wanted.productId = uint16_t(c[1].toUInt(nullptr, 16));
+        else if (c[0] == "bus")
+            wanted.busNumber = uint8_t(c[1].toInt());
+        else if (c[0] == "parent")
+            wanted.parent.reset();
+        else if (c[0] == "path") {
+            wanted.portPath.clear();
+            for (const QString &port : c[1].split('.'))
+                wanted.portPath.push_back(uint8_t(port.toInt()));
+        }
+        QCOMPARE(device_addressing_match(deviceOf(node).get(), wanted), matches);
+    }
+
+    // Copies balance their references; the last one keeps an unplugged device usable.
+    void references()
+    {
+        vusb::Bus &bus = vusb::Bus::instance();
+        const auto node
+            = bus.plug(bus.addRootHub(1), 1, NorbyDevice::make(0x3600, NorbyState::Application));
+        libusb_device **list = nullptr;
+        QCOMPARE(libusb_get_device_list(nullptr, &list), ssize_t(2));
+        libusb_device *device = list[1];
+        const int listRefs = bus.liveReferences();
+        QList<int> refs; // references held beyond the list's, after each step
+        const auto note = [&] { refs << bus.liveReferences() - listRefs; };
+        DeviceDescription kept;
+        {
+            DeviceDescription desc;
+            desc.device.reset(device);
+            desc.parent.reset(list[0]);
+            desc.serial = QStringLiteral("A1");
+            note();
+            DeviceDescription copy = desc;
+            note();
+            QVERIFY(copy.device.get() == device && copy.serial == desc.serial);
+            copy = desc; // replacing releases the old references first
+            note();
+            copy = copy;
+            note();
+            DeviceDescription moved = std::move(copy);
+            note();
+            // The way it travels through queued signals and list entries.
+            const QVariant variant = QVariant::fromValue(desc);
+            note();
+            QCOMPARE(variant.value<DeviceDescription>().device.get(), device);
+            moved.parent.reset(device); // replacing with another device
+            moved.device.reset();
+            note();
+            kept = moved;
+        }
+        note();
+        QCOMPARE(refs, (QList<int> {2, 4, 4, 4, 4, 6, 5, 1}));
+
+        libusb_free_device_list(list, 1);
+        bus.unplug(node);
+        libusb_device_descriptor descriptor {};
+        QCOMPARE(libusb_get_device_descriptor(kept.parent.get(), &descriptor), 0);
+        QCOMPARE(descriptor.idProduct, uint16_t(0x3601));
+    }
+
+    // The wanted device sits on the external hub behind a device on bus 1, which the search
+    // passes: the list holds root hub 1, root hub 2, the hub, that device and the wanted one.
+    void opens_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("progress");
+        QTest::addColumn<QString>("errors");
+        QTest::addColumn<int>("openCalls"); // of the wanted enumeration
+        QTest::addColumn<int>("ping"); // the result of a transfer while open; 0: no handle
+
+        const QString byAddress = "Open device by adressing info\n";
+        const QString search = byAddress + "Found 5 devices. Start search...\n";
+        const QString found = "Device found: id=4\n";
+        const QString opened = "Device found. Opening...\nDevice opened.\n";
+        const QString busy
+            = "Can't open device: id=4, code=-6, LIBUSB_ERROR_BUSY. Continue search...\n";
+        QTest::newRow("by addressing") << "" << search + found + opened << "" << 1 << 1;
+        // The reference wins over addressing that matches nothing; no search happens.
+        QTest::newRow("by reference") << "reference"
+                                      << "Open device by reference\n" + opened << "" << 1 << 1;
+        // Two enumerations of the same port are listed: an old one that no longer opens and the
+        // current one. The wildcard address matches both.
+        QTest::newRow("stale enumeration first")
+            << "stale"
+            << byAddress + "Found 6 devices. Start search...\nDevice found: id=5\n" + opened
+            << "Can't open device: id=4, code=-3, LIBUSB_ERROR_ACCESS. Continue search...\n"
+            << 1 << 1;
+        // The last attempt comes after the list is freed.
+        QTest::newRow("busy once") << "busy 1" << search + opened << busy << 2 << 1;
+        QTest::newRow("busy twice") << "busy 2" << search + "Device found. Opening...\n"
+                                    << busy + "Can't open device\n"
+                                    << 2 << 0;
+        QTest::newRow("claim fails")
+            << "claim" << search + found + opened << "Error claim usb interface: -6\n"
+            << 1 << 0;
+        QTest::newRow("unplugged") << "unplug" << byAddress + "Found 4 devices. Start search...\n"
+                                   << "No device\n"
+                                   << 0 << 0;
+        QTest::newRow("no device list")
+            << "list" << byAddress + "Can't get UBS device list: LIBUSB_ERROR_NO_MEM\n"
+            << "" << 0 << 0;
+        QTest::newRow("unplugged while open")
+            << "pull" << search + found + opened << "" << 1 << int(LIBUSB_ERROR_NO_DEVICE);
+    }
+
+    void opens()
+    {
+        QFETCH(QString, setup);
+        QFETCH(int, openCalls);
+        QFETCH(int, ping);
+        vusb::Bus &bus = vusb::Bus::instance();
+        const Topology t = Topology::build();
+        bus.plug(t.root1, 1, NorbyDevice::make(0x3600, NorbyState::Application));
+        const auto node = bus.plug(t.hub, 1, NorbyDevice::make(0x3620, NorbyState::Application));
+        DeviceDescription desc = testsupport::describe(node);
+        bus.setKernelDriverActive(node, true);
+        if (setup == "reference") {
+            desc.device = deviceOf(node);
+            desc.portPath = {9, 9};
+        } else if (setup == "stale") {
+            desc.deviceAddress = -1;
+            bus.failOpen(node, LIBUSB_ERROR_ACCESS, 1);
+            bus.plug(t.hub, 1, NorbyDevice::make(0x3620, NorbyState::Application));
+        } else if (setup.startsWith("busy")) {
+            bus.failOpen(node, LIBUSB_ERROR_BUSY, setup.mid(5).toInt());
+        } else if (setup == "claim") {
+            bus.failClaim(node, LIBUSB_ERROR_BUSY);
+        } else if (setup == "unplug") {
+            bus.unplug(node);
+        } else if (setup == "list") {
+            bus.failDeviceList(LIBUSB_ERROR_NO_MEM);
+        }
+
+        testsupport::LogCapture log;
+        OpenedDevice opened = OpenedDevice::open(desc);
+        QTEST(QString::fromStdString(log.progress()), "progress");
+        QTEST(QString::fromStdString(log.errors()), "errors");
+        QCOMPARE(bus.openCalls(node), openCalls);
+        QCOMPARE(bool(opened), ping != 0);
+        QCOMPARE(bus.openHandles(), ping != 0 ? 1 : 0);
+        QCOMPARE(bus.claimedInterfaces(), ping != 0 ? 1 : 0);
+        if (!opened)
+            return;
+        QCOMPARE(libusb_kernel_driver_active(opened.handle(), 0), 0);
+        if (setup == "pull")
+            bus.unplug(node);
+        uint8_t status = 0;
+        QCOMPARE(
+            libusb_control_transfer(opened.handle(), 0xC0, 0xC8, 0, 0, &status, 1, 1000), ping);
+        opened.close();
+        QVERIFY(!opened);
+        QCOMPARE(bus.openHandles(), 0);
+        QCOMPARE(bus.claimedInterfaces(), 0);
+        if (setup == "pull")
+            return;
+        QCOMPARE(testsupport::kernelDriverActive(node), 1); // it has its interface back
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_UsbDevice)
+#include "tst_usbdevice.moc"
