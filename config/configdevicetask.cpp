@@ -2,6 +2,7 @@
 
 #include "controlrequest.h"
 #include "deviceopen.h"
+#include "usberrortext.h"
 
 #include <libusb.h>
 
@@ -59,7 +60,7 @@ void Worker::getConfigDeviceData(const DeviceDescription &desc, uint8_t request,
     if (*rc < 0) {
         emit error(request,
             tr("Error retreiving config device data: req=%1, status: %2")
-                .arg(QString::number(request), QString::fromUtf8(libusb_strerror(*rc))));
+                .arg(QString::number(request), usbErrorText(*rc)));
         emit getComplete(request, ConfigDeviceDataPtr(), 0);
         return;
     }
@@ -80,8 +81,7 @@ void Worker::setConfigDeviceData(const DeviceDescription &desc, uint8_t request,
         return;
     }
     if (*rc < 0)
-        emit error(request,
-            tr("Error setting device flags: %1").arg(QString::fromUtf8(libusb_strerror(*rc))));
+        emit error(request, tr("Error setting device flags: %1").arg(usbErrorText(*rc)));
     emit setComplete(request);
 }
 

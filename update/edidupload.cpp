@@ -14,6 +14,19 @@
 
 namespace {
 
+// One EDID request, with the long timeout: the device rewrites its EEPROM inside the request.
+// A refusal goes to the debug log and to the user as `failure` with the libusb code in it.
+int edidRequest(const FlashContext &context, uint8_t request, uint8_t *data, uint16_t length,
+    const char *failure)
+{
+    const int rc = sendFlashRequest(context, request, data, length, ControlRequest::EdidTimeoutMs);
+    if (rc < 0) {
+        qDebug().noquote() << QString::fromLatin1(failure).arg(rc);
+        context.error(QCoreApplication::translate("Worker", failure).arg(rc));
+    }
+    return rc;
+}
+
 // The step's five progress values are start + 1..5 steps; a range narrower than five
 // percent gives steps of 0 and so the same value five times.
 int progressStep(int start, int end)
@@ -91,41 +104,26 @@ int sendEdid(const FlashContext &context, int start, int end, const std::vector<
     const int step = progressStep(start, end);
 
     context.progress(start + 2 * step);
-    int rc = sendFlashRequest(
-        context, FlashRequest::EdidIoBegin, nullptr, 0, ControlRequest::EdidTimeoutMs);
-    if (rc < 0) {
-        qDebug().nospace() << "Can't initiate EDID IO access (err: " << rc << ")";
-        context.error(
-            QCoreApplication::translate("Worker", "Can't initiate EDID IO access (err: %1)")
-                .arg(rc));
+    int rc = edidRequest(context, FlashRequest::EdidIoBegin, nullptr, 0,
+        QT_TRANSLATE_NOOP("Worker", "Can't initiate EDID IO access (err: %1)"));
+    if (rc < 0)
         return -1;
-    }
 
     context.progress(start + 3 * step);
     // libusb takes the data of an outgoing transfer through a non-const pointer.
     std::vector<uint8_t> data = image;
-    rc = sendFlashRequest(context, FlashRequest::EdidWrite, data.data(), uint16_t(data.size()),
-        ControlRequest::EdidTimeoutMs);
-    if (rc < 0) {
-        // Access is left open: closing it is the device's cue to store what it received, and
-        // the write did not get through.
-        qDebug().nospace() << "Can't send EDID data to the device (err: " << rc << ")";
-        context.error(
-            QCoreApplication::translate("Worker", "Can't send EDID data to the device (err: %1)")
-                .arg(rc));
+    // A refused write leaves the access open: closing it is the device's cue to store what it
+    // received, and the write did not get through.
+    rc = edidRequest(context, FlashRequest::EdidWrite, data.data(), uint16_t(data.size()),
+        QT_TRANSLATE_NOOP("Worker", "Can't send EDID data to the device (err: %1)"));
+    if (rc < 0)
         return -1;
-    }
 
     context.progress(start + 4 * step);
-    rc = sendFlashRequest(
-        context, FlashRequest::EdidIoEnd, nullptr, 0, ControlRequest::EdidTimeoutMs);
-    if (rc < 0) {
-        qDebug().nospace() << "Can't finalize EDID IO access (err: " << rc << ")";
-        context.error(
-            QCoreApplication::translate("Worker", "Can't finalize EDID IO access (err: %1)")
-                .arg(rc));
+    rc = edidRequest(context, FlashRequest::EdidIoEnd, nullptr, 0,
+        QT_TRANSLATE_NOOP("Worker", "Can't finalize EDID IO access (err: %1)"));
+    if (rc < 0)
         return -1;
-    }
 
     context.progress(start + 5 * step);
     return rc;

@@ -1,6 +1,7 @@
 #include "flashstatus.h"
 
 #include "controlrequest.h"
+#include "usberrortext.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -25,10 +26,10 @@ int waitFlashReady(const FlashContext &context, FlashTarget target)
             rc = LIBUSB_ERROR_TIMEOUT;
         }
         if (rc < 0) {
-            context.error(QCoreApplication::translate(
-                "Worker", "Error: failed to request flash status for %2: %1")
-                              .arg(QString::fromUtf8(libusb_error_name(rc)),
-                                  fx3 ? QStringLiteral("FX3") : QStringLiteral("FPGA")));
+            context.error(
+                QCoreApplication::translate(
+                    "Worker", "Error: failed to request flash status for %2: %1")
+                    .arg(usbErrorName(rc), fx3 ? QStringLiteral("FX3") : QStringLiteral("FPGA")));
             return rc;
         }
     }

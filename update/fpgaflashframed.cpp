@@ -2,6 +2,7 @@
 
 #include "flashstatus.h"
 #include "fpgaflashrun.h"
+#include "usberrortext.h"
 
 #include <QCoreApplication>
 #include <zlib.h>
@@ -12,11 +13,6 @@
 namespace {
 
 constexpr std::size_t headerSize = 12;
-
-QString errorName(int rc)
-{
-    return QString::fromUtf8(libusb_error_name(rc));
-}
 
 void putLe32(uint8_t *out, uint32_t value)
 {
@@ -45,7 +41,7 @@ int flashFpgaFramed(
     if (rc < 0) {
         context.error(
             QCoreApplication::translate("Worker", "Error: failed to write FPGA header block:  %1")
-                .arg(errorName(rc)));
+                .arg(usbErrorName(rc)));
         return rc;
     }
 
@@ -61,7 +57,7 @@ int flashFpgaFramed(
     rc = sendFlashRequest(context, FlashRequest::FpgaFlashWrite, trailer.data(), trailer.size());
     if (rc < 0) {
         context.error(QCoreApplication::translate("Worker", "Error: failed FPGA CRC check: %1")
-                          .arg(errorName(rc)));
+                          .arg(usbErrorName(rc)));
         if (failed == 0)
             failed = rc;
     }

@@ -1,6 +1,7 @@
 #include "fpgaflashrun.h"
 
 #include "flashstatus.h"
+#include "usberrortext.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -10,15 +11,6 @@
 
 namespace FpgaFlashRun {
 
-namespace {
-
-QString errorName(int rc)
-{
-    return QString::fromUtf8(libusb_error_name(rc));
-}
-
-} // namespace
-
 int open(const FlashContext &context, const std::string &member, ZipArchive &archive, ZipFile &file,
     uint64_t &size)
 {
@@ -27,7 +19,7 @@ int open(const FlashContext &context, const std::string &member, ZipArchive &arc
     if (started < 0) {
         context.error(
             QCoreApplication::translate("Worker", "Error: failed to start FPGA reflashing: %1")
-                .arg(errorName(started)));
+                .arg(usbErrorName(started)));
         return started;
     }
     file = archive.openFile(member);
@@ -72,7 +64,7 @@ Streamed stream(
         if (written < 0) {
             context.error(
                 QCoreApplication::translate("Worker", "Error: failed to write FPGA block:  %1")
-                    .arg(errorName(written)));
+                    .arg(usbErrorName(written)));
             outcome.failedWrite = written;
             return outcome;
         }
@@ -92,7 +84,7 @@ int complete(const FlashContext &context)
     if (completed < 0)
         context.error(
             QCoreApplication::translate("Worker", "Error: failed to complete FPGA reflash: %1")
-                .arg(errorName(completed)));
+                .arg(usbErrorName(completed)));
     qDebug() << "Flashing complete.";
     return completed;
 }

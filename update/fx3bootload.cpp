@@ -1,6 +1,7 @@
 #include "fx3bootload.h"
 
 #include "controlrequest.h"
+#include "usberrortext.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -94,7 +95,7 @@ int writeSection(const FlashContext &context, uint32_t address, uint8_t *data, s
         if (readRc < 0) {
             context.error(
                 QCoreApplication::translate("Worker", "Error: failed to write microcode: %1")
-                    .arg(QString::fromUtf8(libusb_error_name(readRc))));
+                    .arg(usbErrorName(readRc)));
             return readRc;
         }
         // A short answer leaves bytes unconfirmed: as bad as bytes that differ.
@@ -190,7 +191,7 @@ int loadFx3BootImage(const FlashContext &context, const std::string &member, Zip
     const int rc = ramTransfer(context.handle, ControlRequest::VendorOut, entryPoint, nullptr, 0);
     if (rc < 0) {
         context.error(QCoreApplication::translate("Worker", "Error: failed to start microcode: %1")
-                          .arg(QString::fromUtf8(libusb_error_name(rc))));
+                          .arg(usbErrorName(rc)));
         return rc;
     }
     return 0;

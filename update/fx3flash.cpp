@@ -1,6 +1,7 @@
 #include "fx3flash.h"
 
 #include "flashstatus.h"
+#include "usberrortext.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -43,7 +44,7 @@ int flashFx3Microcode(
     if (rc < 0) {
         context.error(
             QCoreApplication::translate("Worker", "Error: failed to start microcode reflashing: %1")
-                .arg(QString::fromUtf8(libusb_strerror(rc))));
+                .arg(usbErrorText(rc)));
         return rc;
     }
     rc = waitFlashReady(context, FlashTarget::Fx3);
@@ -79,7 +80,7 @@ int flashFx3Microcode(
         if (written < 0) {
             context.error(
                 QCoreApplication::translate("Worker", "Error: failed to write microcode block: %1")
-                    .arg(QString::fromUtf8(libusb_strerror(written))));
+                    .arg(usbErrorText(written)));
             result = written;
             break;
         }
@@ -98,7 +99,7 @@ int flashFx3Microcode(
     if (completed < 0 && result == 0) {
         context.error(
             QCoreApplication::translate("Worker", "Error: failed to complete microcode reflash: %1")
-                .arg(QString::fromUtf8(libusb_strerror(completed))));
+                .arg(usbErrorText(completed)));
         result = completed;
     }
     qDebug() << "Flashing complete.";
