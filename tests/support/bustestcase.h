@@ -13,7 +13,7 @@ class BusTestCase : public QObject
 {
     Q_OBJECT
 
-private slots:
+protected slots:
     void init() { vusb::Bus::instance().reset(); }
     void cleanup()
     {
