@@ -1,15 +1,23 @@
 #include "updaterepair.h"
 
+#include "inputstatustext.h"
 #include "ui_updaterepair.h"
 
+#include <QCloseEvent>
 #include <QDebug>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QListWidgetItem>
 #include <QMessageBox>
+#include <QSettings>
 #include <QVariant>
 
 namespace {
 
 constexpr int InputStatusIntervalMs = 2000;
+const char FirmwarePathKey[] = "firmware/path";
+constexpr uint8_t UserModeRequest = 179; // 0xB3, both directions; wIndex picks the mode
+constexpr uint16_t LastUserMode = 2;
 
 QString hex4(uint16_t id)
 {
@@ -18,29 +26,52 @@ QString hex4(uint16_t id)
 
 } // namespace
 
-UpdateRepair::UpdateRepair(
-    QWidget *parent, const DeviceFilter &filter, const QString &firmwarePath, bool autoUpdate)
+UpdateRepair::UpdateRepair(QWidget *parent, const DeviceFilter &filter, const QString &firmwarePath,
+    bool autoUpdate, const UpdatePacing &pacing)
     : QDialog(parent)
     , ui(std::make_unique<Ui::UpdateRepair>())
     , scanner(new DeviceScanner(this))
-    , updateTask(new UpdateTask(this))
+    , updateTask(new UpdateTask(this, pacing))
     , configTask(new ConfigDeviceTask(this))
     , flagsAction(new DeviceFlagsAction(configTask, this))
     , inputStatusAction(new InputStatusAction(configTask, this))
     , userModeAction(new UserModeAction(configTask, this))
     , deviceFilter(filter)
     , autoUpdate(autoUpdate)
+    , chooseFile([](QWidget *parent, const QString &caption, const QString &folder,
+                     const QString &filter) {
+        return QFileDialog::getOpenFileName(parent, caption, folder, filter);
+    })
 {
     // The images live in this static library; registering them again is a no-op.
     Q_INIT_RESOURCE(resources);
     ui->setupUi(this);
     ui->firmwareLineEdit->setText(firmwarePath);
+    // An empty path sends no textChanged; UPDATE follows the field from the start.
+    on_firmwareLineEdit_textChanged(ui->firmwareLineEdit->text());
     ui->labelDoNotInterrupt->hide();
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
     connect(scanner, &DeviceScanner::newDevice, this, &UpdateRepair::onNewDevice);
     connect(scanner, &DeviceScanner::complete, this, &UpdateRepair::onScanComplete);
     connect(scanner, &DeviceScanner::error, this, &UpdateRepair::onScanError);
+    connect(updateTask, &UpdateTask::progress, this, &UpdateRepair::onUpdateProgress);
+    connect(updateTask, &UpdateTask::complete, this, &UpdateRepair::onUpdateComplete);
+    connect(updateTask, &UpdateTask::error, this, &UpdateRepair::onUpdateError);
+    connect(flagsAction, &ConfigDeviceBase::getRequestComplete, this,
+        &UpdateRepair::onGetDeviceFlagsComplete);
+    connect(flagsAction, &ConfigDeviceBase::setRequestComplete, this,
+        &UpdateRepair::onSetDeviceFlagsComplete);
+    connect(flagsAction, &ConfigDeviceBase::error, this, &UpdateRepair::onDeviceFlagsError);
+    // A failed poll needs no box: its empty completion says "request not supported".
+    connect(inputStatusAction, &ConfigDeviceBase::getRequestComplete, this,
+        &UpdateRepair::onGetDeviceInputStatusComplete);
+    connect(userModeAction, &ConfigDeviceBase::getRequestComplete, this,
+        &UpdateRepair::onGetUserModeComplete);
+    connect(userModeAction, &ConfigDeviceBase::setRequestComplete, this,
+        &UpdateRepair::onSetUserModeComplete);
+    connect(userModeAction, &ConfigDeviceBase::error, this, &UpdateRepair::onUserModeError);
+    connect(&inputStatusTimer, &QTimer::timeout, this, &UpdateRepair::onInputStatusTimer);
     inputStatusTimer.setInterval(InputStatusIntervalMs);
     inputStatusTimer.start();
 
@@ -50,6 +81,33 @@ UpdateRepair::UpdateRepair(
 }
 
 UpdateRepair::~UpdateRepair() = default;
+
+void UpdateRepair::setFileChooser(FileChooser chooser)
+{
+    chooseFile = std::move(chooser);
+}
+
+void UpdateRepair::reject()
+{
+    if (!updating)
+        QDialog::reject();
+}
+
+void UpdateRepair::closeEvent(QCloseEvent *event)
+{
+    // The window manager still closes a disabled window. Gone from the screen in the middle
+    // of a flash, the tool would look finished, and a device unplugged then is bricked.
+    if (updating) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void UpdateRepair::warn(const QString &text)
+{
+    QMessageBox::warning(this, tr("Lumexor Updater"), text);
+}
 
 void UpdateRepair::setConfigReady(bool ready)
 {
@@ -106,6 +164,7 @@ void UpdateRepair::on_rescanDevicesButton_clicked()
 void UpdateRepair::on_devicesList_itemSelectionChanged()
 {
     refreshTabs();
+    requestPageData();
     ui->updateProgress->hide();
 }
 
@@ -137,10 +196,261 @@ void UpdateRepair::onScanComplete()
     // request it started has disabled the tab widget and no second one goes out.
     ui->devicesList->setCurrentRow(0);
     refreshTabs();
+    requestPageData();
     ui->updateProgress->hide();
+
+    // The command line's update runs once per process, on the first scan that finds exactly
+    // one device.
+    if (autoUpdate && !ui->firmwareLineEdit->text().isEmpty()) {
+        autoUpdate = false;
+        on_updateButton_clicked();
+    }
 }
 
 void UpdateRepair::onScanError(const QString &text)
 {
     QMessageBox::warning(this, tr("Device Scanning Error"), text);
+}
+
+// --- Firmware page ---------------------------------------------------------------------------
+
+void UpdateRepair::on_firmwareSelectButton_clicked()
+{
+    QSettings settings;
+    const QString folder = settings.value(FirmwarePathKey).toString();
+    const QString file = chooseFile(this, tr("Select firmware update file"), folder,
+        QStringLiteral("Firmware files (*.fw);; All (*)"));
+    if (file.isEmpty())
+        return;
+    ui->firmwareLineEdit->setText(file);
+    const QString chosenFolder = QFileInfo(file).canonicalPath();
+    if (!chosenFolder.isEmpty())
+        settings.setValue(FirmwarePathKey, chosenFolder);
+}
+
+void UpdateRepair::on_firmwareLineEdit_textChanged(const QString &text)
+{
+    ui->updateButton->setEnabled(!text.isEmpty());
+}
+
+void UpdateRepair::on_updateButton_clicked()
+{
+    ui->updateProgress->setFormat(QStringLiteral("%p%"));
+    DeviceDescription desc;
+    if (!currentDevice(desc)) {
+        warn(tr("Please select a device from the list"));
+        return;
+    }
+    const QString package = ui->firmwareLineEdit->text();
+    if (package.isEmpty()) {
+        warn(tr("Please select the firmware file"));
+        return;
+    }
+    setConfigReady(false);
+    qDebug() << "Selected device:" << desc.product;
+
+    updateFailed = false;
+    updating = true;
+    setEnabled(false);
+    ui->updateProgress->show();
+    ui->labelDoNotInterrupt->setText(tr("DO NOT INTERRUPT"));
+    ui->labelDoNotInterrupt->show();
+    ui->updateProgress->reset();
+    emit updateTask->start(desc, package);
+}
+
+void UpdateRepair::onUpdateProgress(int progress)
+{
+    ui->updateProgress->setValue(progress);
+}
+
+void UpdateRepair::onUpdateError(const QString &text)
+{
+    qDebug() << "Update error" << text;
+    ui->updateProgress->setFormat(tr("Update Error"));
+    ui->labelDoNotInterrupt->setText(tr("Do not disconnect. Retry. Call Support."));
+    updateFailed = true;
+    // The task's `complete` follows at once and is handled inside this box's event loop, so
+    // the window is usable again while the box is still open.
+    QMessageBox::critical(this, tr("Update Error"), text);
+}
+
+void UpdateRepair::onUpdateComplete()
+{
+    if (!updateFailed) {
+        ui->updateProgress->setFormat(tr("Update Completed"));
+        ui->labelDoNotInterrupt->hide();
+    }
+    updating = false;
+    setConfigReady(true);
+    setEnabled(true);
+}
+
+// --- Settings and User Modes pages -----------------------------------------------------------
+
+void UpdateRepair::on_tabWidget_currentChanged(int)
+{
+    requestPageData();
+}
+
+void UpdateRepair::requestPageData()
+{
+    // A disabled tab widget disables its pages: nothing goes out while a request is
+    // outstanding, while scanning or updating, or for a page the device does not offer.
+    QWidget *page = ui->tabWidget->currentWidget();
+    if (ui->devicesList->currentRow() < 0 || !page || !page->isEnabled())
+        return;
+    if (page != ui->tabSettings && page != ui->tabUserMode)
+        return;
+    DeviceDescription desc;
+    if (!beginDeviceRequest(desc))
+        return;
+    if (page == ui->tabSettings) {
+        flagsError = false;
+        flagsAction->get(desc);
+    } else {
+        userModeError = false;
+        userModeWriting = false;
+        userModeIndex = 0;
+        userModeDevice = desc;
+        userModeAction->get(userModeDevice, UserModeRequest, userModeIndex);
+    }
+}
+
+bool UpdateRepair::beginDeviceRequest(DeviceDescription &out)
+{
+    if (!currentDevice(out)) {
+        warn(tr("Please select a device from the list"));
+        return false;
+    }
+    setConfigReady(false);
+    qDebug() << "Selected device:" << out.product;
+    return true;
+}
+
+void UpdateRepair::onGetDeviceFlagsComplete(
+    uint8_t, const QSharedPointer<uint8_t> &ptr, uint16_t size)
+{
+    setConfigReady(true);
+    const std::optional<unsigned char> flags = DeviceFlagsAction::fromData(ptr, size);
+    if (flagsError || !flags)
+        return;
+    ui->keepAspectRatioCheckBox->setChecked(*flags & DeviceFlags::KeepAspectRatio);
+    ui->performanceModeCheckBox->setChecked(*flags & DeviceFlags::PerformanceMode);
+    ui->audioSelectorCheckBox->setChecked(*flags & DeviceFlags::AudioSelector);
+    ui->tabSettings->setEnabled(true);
+}
+
+void UpdateRepair::on_updateSettingsButton_clicked()
+{
+    DeviceDescription desc;
+    if (!beginDeviceRequest(desc))
+        return;
+    flagsError = false;
+    // The firmware's other bits are its own; the host writes them as 0.
+    flagsAction->set(desc,
+        DeviceFlags::fromSwitches(ui->keepAspectRatioCheckBox->isChecked(),
+            ui->performanceModeCheckBox->isChecked(), ui->audioSelectorCheckBox->isChecked()));
+}
+
+void UpdateRepair::onSetDeviceFlagsComplete(uint8_t)
+{
+    setConfigReady(true);
+    ui->tabSettings->setEnabled(true);
+}
+
+void UpdateRepair::onDeviceFlagsError(uint8_t, const QString &text)
+{
+    qDebug() << "Setting/getting flags error" << text;
+    flagsError = true;
+    QMessageBox::critical(this, tr("Device Access Error"), text);
+}
+
+void UpdateRepair::showUserMode(uint16_t index, const UserMode &mode)
+{
+    QGroupBox *const boxes[] = {ui->userMode1, ui->userMode2, ui->userMode3};
+    QSpinBox *const widths[] = {ui->userMode1Width, ui->userMode2Width, ui->userMode3Width};
+    QSpinBox *const heights[] = {ui->userMode1Height, ui->userMode2Height, ui->userMode3Height};
+    boxes[index]->setChecked(mode.disabled == 0);
+    widths[index]->setValue(mode.width);
+    heights[index]->setValue(mode.height);
+}
+
+// The three modes go one request after another, each started by the completion of the one
+// before, so that a failure stops the sequence where it happened.
+void UpdateRepair::onGetUserModeComplete(uint8_t, const QSharedPointer<uint8_t> &ptr, uint16_t size)
+{
+    const std::optional<UserMode> mode = UserModeAction::fromData(ptr, size);
+    if (userModeError || !mode) {
+        setConfigReady(true);
+        if (userModeError)
+            ui->tabUserMode->setEnabled(false);
+        return;
+    }
+    showUserMode(userModeIndex, *mode);
+    if (userModeIndex >= LastUserMode) {
+        setConfigReady(true);
+        return;
+    }
+    ++userModeIndex;
+    userModeAction->get(userModeDevice, UserModeRequest, userModeIndex);
+}
+
+void UpdateRepair::on_updateUserModesButton_clicked()
+{
+    DeviceDescription desc;
+    if (!beginDeviceRequest(desc))
+        return;
+    userModeError = false;
+    userModeWriting = false;
+    userModeIndex = 0;
+    userModeDevice = desc;
+    writeUserMode(0);
+}
+
+void UpdateRepair::writeUserMode(uint16_t index)
+{
+    const QGroupBox *const boxes[] = {ui->userMode1, ui->userMode2, ui->userMode3};
+    const QSpinBox *const widths[] = {ui->userMode1Width, ui->userMode2Width, ui->userMode3Width};
+    const QSpinBox *const heights[]
+        = {ui->userMode1Height, ui->userMode2Height, ui->userMode3Height};
+    userModeWriting = true;
+    UserMode mode;
+    mode.width = uint16_t(widths[index]->value());
+    mode.height = uint16_t(heights[index]->value());
+    mode.disabled = boxes[index]->isChecked() ? 0 : 1;
+    userModeAction->set(userModeDevice, mode, UserModeRequest, index);
+}
+
+void UpdateRepair::onSetUserModeComplete(uint8_t)
+{
+    if (userModeError || userModeIndex >= LastUserMode) {
+        setConfigReady(true);
+        return;
+    }
+    ++userModeIndex;
+    writeUserMode(userModeIndex);
+}
+
+void UpdateRepair::onUserModeError(uint8_t, const QString &text)
+{
+    qDebug() << "Setting/getting user mode error" << text;
+    userModeError = true;
+    // A failed read only leaves the page disabled; a failed write is the user's own change
+    // not reaching the device, which is worth a box.
+    if (userModeWriting)
+        QMessageBox::critical(this, tr("Device Access Error"), text);
+}
+
+void UpdateRepair::onInputStatusTimer()
+{
+    DeviceDescription desc;
+    if (currentDevice(desc))
+        inputStatusAction->get(desc);
+}
+
+void UpdateRepair::onGetDeviceInputStatusComplete(
+    uint8_t, const QSharedPointer<uint8_t> &ptr, uint16_t size)
+{
+    ui->inputSignalLabel->setText(inputStatusText(ptr, size));
 }

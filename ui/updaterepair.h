@@ -5,12 +5,16 @@
 #include "devicedescription.h"
 #include "devicefilter.h"
 #include "devicescanner.h"
+#include "updatepacing.h"
 #include "updatetask.h"
 
 #include <QDialog>
+#include <QSharedPointer>
 #include <QString>
 #include <QTimer>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -26,17 +30,52 @@ class UpdateRepair : public QDialog
     Q_OBJECT
 
 public:
-    UpdateRepair(
-        QWidget *parent, const DeviceFilter &filter, const QString &firmwarePath, bool autoUpdate);
+    // Asks for a package file: the path, or an empty string when the user cancelled.
+    using FileChooser = std::function<QString(
+        QWidget *parent, const QString &caption, const QString &folder, const QString &filter)>;
+
+    // `pacing` is the update's waits; only tests shorten them.
+    UpdateRepair(QWidget *parent, const DeviceFilter &filter, const QString &firmwarePath,
+        bool autoUpdate, const UpdatePacing &pacing = {});
     // Stops the worker threads; an update in progress runs to its end first.
     ~UpdateRepair() override;
 
+    // Replaces the platform's file-open dialog of the Firmware page.
+    void setFileChooser(FileChooser chooser);
+    // Whether the input signal is being polled: only while the window is ready.
+    bool isPollingInputSignal() const { return inputStatusTimer.isActive(); }
+
+public slots:
+    // Refused while an update runs: the window stays until the device is safe to unplug.
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
+    void on_firmwareSelectButton_clicked();
     void on_rescanDevicesButton_clicked();
+    void on_updateButton_clicked();
+    void on_tabWidget_currentChanged(int index);
+    void on_updateSettingsButton_clicked();
     void on_devicesList_itemSelectionChanged();
+    void on_firmwareLineEdit_textChanged(const QString &text);
+    void on_updateUserModesButton_clicked();
     void onNewDevice(const DeviceDescription &desc);
     void onScanComplete();
     void onScanError(const QString &text);
+    void onUpdateProgress(int progress);
+    void onUpdateComplete();
+    void onUpdateError(const QString &text);
+    void onGetDeviceFlagsComplete(uint8_t req, const QSharedPointer<uint8_t> &ptr, uint16_t size);
+    void onSetDeviceFlagsComplete(uint8_t req);
+    void onDeviceFlagsError(uint8_t req, const QString &text);
+    void onGetDeviceInputStatusComplete(
+        uint8_t req, const QSharedPointer<uint8_t> &ptr, uint16_t size);
+    void onGetUserModeComplete(uint8_t req, const QSharedPointer<uint8_t> &ptr, uint16_t size);
+    void onSetUserModeComplete(uint8_t req);
+    void onUserModeError(uint8_t req, const QString &text);
+    void onInputStatusTimer();
 
 private:
     void refreshTabs();
@@ -44,6 +83,13 @@ private:
     bool currentDevice(DeviceDescription &out) const;
     // Ready: configuration requests may start, and the input signal is polled.
     void setConfigReady(bool ready);
+    // The start of every request the user asks for; false (after telling why) when none can.
+    bool beginDeviceRequest(DeviceDescription &out);
+    // Reads the block of the current page when the page is one that shows device data.
+    void requestPageData();
+    void writeUserMode(uint16_t index);
+    void showUserMode(uint16_t index, const UserMode &mode);
+    void warn(const QString &text);
 
     std::unique_ptr<Ui::UpdateRepair> ui;
     DeviceScanner *scanner;
@@ -53,7 +99,16 @@ private:
     InputStatusAction *inputStatusAction;
     UserModeAction *userModeAction;
     bool configReady = false;
+    bool flagsError = false;
+    bool updateFailed = false;
+    bool userModeError = false;
+    bool userModeWriting = false;
+    uint16_t userModeIndex = 0;
+    DeviceDescription userModeDevice;
     DeviceFilter deviceFilter;
     bool autoUpdate;
     QTimer inputStatusTimer;
+    // From the start of an update to its `complete`: the window refuses to close.
+    bool updating = false;
+    FileChooser chooseFile;
 };

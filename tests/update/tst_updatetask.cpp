@@ -1,3 +1,4 @@
+#include "bootimage.h"
 #include "bustestcase.h"
 #include "bytes.h"
 #include "deviceopen.h"
@@ -16,37 +17,6 @@ using namespace std::chrono_literals;
 using vdev::NorbyState;
 
 namespace {
-
-struct BootSection {
-    uint32_t address = 0;
-    QByteArray data; // whole 32-bit words
-};
-
-void appendWord(QByteArray &bytes, uint32_t word)
-{
-    const uint32_t le = qToLittleEndian(word);
-    bytes.append(reinterpret_cast<const char *>(&le), 4);
-}
-
-// An FX3 boot image: "CY", image control and type, the sections, the terminating section with
-// the entry point, and the sum of all data words plus `checksumError`.
-QByteArray bootImage(
-    const std::vector<BootSection> &sections, uint32_t entry, uint32_t checksumError = 0)
-{
-    QByteArray image("CY\x1c\xb0", 4);
-    uint32_t sum = checksumError;
-    for (const BootSection &section : sections) {
-        appendWord(image, uint32_t(section.data.size() / 4));
-        appendWord(image, section.address);
-        image += section.data;
-        for (int at = 0; at + 4 <= section.data.size(); at += 4)
-            sum += qFromLittleEndian<uint32_t>(section.data.constData() + at);
-    }
-    appendWord(image, 0);
-    appendWord(image, entry);
-    appendWord(image, sum);
-    return image;
-}
 
 constexpr uint32_t entryPoint = 0x40003A10;
 constexpr uint32_t loadAddress = 0x40000000;
