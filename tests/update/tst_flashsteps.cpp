@@ -97,11 +97,6 @@ struct Rig {
     FlashContext context;
 };
 
-bool matches(const QString &trace, const QString &pattern)
-{
-    return QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(trace).hasMatch();
-}
-
 } // namespace
 
 // The flashing steps one by one: the FX3 microcode, the FPGA image in both framings, the EDID.
@@ -162,7 +157,6 @@ private slots:
         const QString head10k = "c2=465047411027000063b1d0b3"; // "FPGA", 10000, CRC of the two
         const QString block = "Error: failed to write FPGA block:  LIBUSB_ERROR_PIPE\n";
         const QString complete = "Error: failed to complete FPGA reflash: LIBUSB_ERROR_PIPE";
-        const QString missing = "Error: failed to find FPGA image";
         row("framed 10000", "framed", i10k,
             "c1 c4x3 " + head10k
                 + " c2:4096 47 c4x3 c2:4096 60 c4x3 c2:1808 66 c4x3 c2=b5f83d33 c4x3 c3",
@@ -171,8 +165,7 @@ private slots:
             "", 0);
         row("plain 10000", "plain", i10k,
             "c1 c4x3 c2:4096 47 c4x3 c2:4096 60 c4x3 c2:1808 66 c4x3 c3", "", 0);
-        row("framed missing", "framed", QByteArray(), "c1", missing, -1);
-        row("plain missing", "plain", QByteArray(), "c1", missing, -1);
+        row("framed missing", "framed", QByteArray(), "c1", "Error: failed to find FPGA image", -1);
         row("fpga start stalls", "framed", i10k, "c1",
             "Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE", -9, pipe(0xC1));
         row("fpga header stalls", "framed", i10k, "c1 c4x3 " + head10k,
@@ -259,7 +252,9 @@ private slots:
         QCOMPARE(rc, result);
         const QString sent
             = rig.trace(kind == "edid" ? ControlRequest::EdidTimeoutMs : ControlRequest::TimeoutMs);
-        QVERIFY2(matches(sent, trace), qPrintable(sent));
+        QVERIFY2(
+            QRegularExpression(QRegularExpression::anchoredPattern(trace)).match(sent).hasMatch(),
+            qPrintable(sent));
         QCOMPARE(rig.errors.join('\n'), error);
         const QByteArray written = kind == "fx3" ? bytesOf(flash.fx3Flash())
             : kind == "edid"                     ? edidText(flash.edid())
@@ -277,10 +272,10 @@ private slots:
                         .endsWith(QString("\nFPGA size: %1\n").arg(member.size())));
     }
 
-    // A member the archive reports empty, or shorter than it reads, keeps the bar in range.
+    // A member the archive reports empty, or shorter than it reads, keeps the bar in range (the
+    // usual case is in the traces of steps()).
     void progressGuards()
     {
-        QCOMPARE(flashProgress(34, 66, 4096, 10000), 47);
         QCOMPARE(flashProgress(34, 66, 4096, 0), 66);
         QCOMPARE(flashProgress(34, 66, 8192, 4096), 66);
         // A zip64 size beyond 2^63 neither turns negative nor wraps.

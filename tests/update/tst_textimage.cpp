@@ -76,7 +76,6 @@ private slots:
 
         const Bytes one = makeEdid(1), two = makeEdid(2, 0x5A);
         const QByteArray oneText = edidText(one), twoText = edidText(two);
-        QTest::newRow("one block") << oneText << parsed(one);
         QTest::newRow("two blocks, CR LF")
             << QByteArray(twoText).replace("\n", "\r\n") << parsed(two);
         QTest::newRow("no final newline") << twoText.chopped(1) << parsed(two);
@@ -99,26 +98,20 @@ private slots:
 
         const QString count = "Unexpected lines count: %1, should be dividable by 8";
         QTest::newRow("empty") << QByteArray() << refused(1, count.arg(0));
-        QTest::newRow("header only") << QByteArray("a|\nb\nc\n") << refused(1, count.arg(0));
         QTest::newRow("12 lines") << edidText(Bytes(192, 0)) << refused(1, count.arg(12));
-
-        const QString noBar = "Error: vertical delimiter (|) not found, line: %1";
-        const auto withLine = [&](int line, const QByteArray &replacement) {
-            return editLine(twoText, line, [&](const QByteArray &) { return replacement; });
-        };
-        QTest::newRow("no bar") << withLine(0, "0000 00 01") << refused(1, noBar.arg(4));
-        QTest::newRow("empty data line") << withLine(3, "") << refused(1, noBar.arg(7));
-        QTest::newRow("blank line at the end") << twoText + "\n" << refused(1, noBar.arg(20));
 
         const auto edited = [&](int line, QByteArray (*edit)(QByteArray)) {
             return editLine(twoText, line, edit);
         };
+        const QString noBar = "Error: vertical delimiter (|) not found, line: %1";
+        QTest::newRow("no bar") << edited(0, [](QByteArray) { return QByteArray("0000 00 01"); })
+                                << refused(1, noBar.arg(4));
+        QTest::newRow("blank line at the end") << twoText + "\n" << refused(1, noBar.arg(20));
         QTest::newRow("17 values") << edited(1, [](QByteArray l) { return l + " 0xAB"; })
                                    << refused(1, "Error: line overflow, line 5");
         const QString under = "Error: line underflow, line: %1";
         QTest::newRow("15 values")
             << edited(0, [](QByteArray l) { return l.chopped(3); }) << refused(1, under.arg(4));
-        QTest::newRow("nothing after the bar") << withLine(4, "0040 |") << refused(1, under.arg(8));
         // Reading stops at the first token that is no number, although values follow it.
         QTest::newRow("text among the values")
             << edited(5, [](QByteArray l) { return l.insert(l.size() - 9, " zz"); })

@@ -2,7 +2,6 @@
 #include "ziparchive.h"
 #include "zippackage.h"
 
-#include <QFile>
 #include <QtTest>
 
 #include <cerrno>
@@ -32,31 +31,20 @@ private slots:
     void openFailures_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QByteArray>("bytes"); // of the file
         QTest::addColumn<int>("zipError");
         QTest::addColumn<QString>("text");
-        ZipPackage whole;
-        QFile archive(whole.add("kestrel3.img", QByteArray(4000, 'm')).write());
-        QVERIFY(archive.open(QIODevice::ReadOnly));
-        QTest::newRow("missing file")
-            << "missing" << QByteArray() << ZIP_ER_NOENT << "No such file";
-        QTest::newRow("not a zip") << "file" << QByteArray("kestrel3\nnot an archive\n")
-                                   << ZIP_ER_NOZIP << "Not a zip archive";
-        QTest::newRow("truncated")
-            << "file" << archive.readAll().left(2000) << ZIP_ER_NOZIP << "Not a zip archive";
-        QTest::newRow("folder") << "folder" << QByteArray() << ZIP_ER_OPNOTSUPP
-                                << "Operation not supported";
+        QTest::newRow("missing file") << "missing" << ZIP_ER_NOENT << "No such file";
+        QTest::newRow("not a zip") << "text" << ZIP_ER_NOZIP << "Not a zip archive";
+        QTest::newRow("folder") << "folder" << ZIP_ER_OPNOTSUPP << "Operation not supported";
     }
 
     void openFailures()
     {
         QFETCH(QString, kind);
-        QFETCH(QByteArray, bytes);
         QFETCH(int, zipError);
-        QFETCH(QString, text);
 
         ZipPackage package;
-        const QString path = kind == "file" ? package.writeRaw("package.fw", bytes)
+        const QString path = kind == "text" ? package.writeRaw("package.fw", "kestrel3\nnot zip\n")
             : kind == "missing"             ? package.folder() + "/nothere.fw"
                                             : package.folder();
         errno = EACCES; // a stale errno must not end up in the pair
@@ -64,7 +52,7 @@ private slots:
         QVERIFY(!archive.isOpen());
         QCOMPARE(archive.error().zip, zipError);
         QCOMPARE(archive.error().system, kind == "missing" ? ENOENT : 0);
-        QCOMPARE(QString::fromStdString(archive.errorString()), text);
+        QTEST(QString::fromStdString(archive.errorString()), "text");
         QVERIFY(!archive.stat("kestrel3.img").found());
         QVERIFY(!archive.openFile("kestrel3.img").isOpen());
     }
@@ -75,8 +63,6 @@ private slots:
         errno = EACCES;
         QCOMPARE(zipErrorString({ZIP_ER_OPEN, ENOENT}),
             std::string("Can't open file: No such file or directory"));
-        QCOMPARE(zipErrorString({ZIP_ER_NOZIP, ENOENT}), std::string("Not a zip archive"));
-        QCOMPARE(zipErrorString({1000, 0}), std::string("Unknown error 1000"));
     }
 
     void members()

@@ -98,7 +98,9 @@ private slots:
         QCOMPARE(device_addressing_match(deviceOf(node).get(), wanted), matches);
     }
 
-    // Copies balance their references; the last one keeps an unplugged device usable.
+    // Copies, assignments (to itself too), moves and the QVariant a description travels in
+    // through queued signals: the cleanup's leak check sees any reference taken or released
+    // one time too many; the last copy keeps an unplugged device usable.
     void references()
     {
         vusb::Bus &bus = vusb::Bus::instance();
@@ -107,36 +109,24 @@ private slots:
         libusb_device **list = nullptr;
         QCOMPARE(libusb_get_device_list(nullptr, &list), ssize_t(2));
         libusb_device *device = list[1];
-        const int listRefs = bus.liveReferences();
-        QList<int> refs; // references held beyond the list's, after each step
-        const auto note = [&] { refs << bus.liveReferences() - listRefs; };
         DeviceDescription kept;
         {
             DeviceDescription desc;
             desc.device.reset(device);
             desc.parent.reset(list[0]);
             desc.serial = QStringLiteral("A1");
-            note();
             DeviceDescription copy = desc;
-            note();
             QVERIFY(copy.device.get() == device && copy.serial == desc.serial);
-            copy = desc; // replacing releases the old references first
-            note();
+            copy = desc;
             copy = copy;
-            note();
             DeviceDescription moved = std::move(copy);
-            note();
-            // The way it travels through queued signals and list entries.
             const QVariant variant = QVariant::fromValue(desc);
-            note();
             QCOMPARE(variant.value<DeviceDescription>().device.get(), device);
             moved.parent.reset(device); // replacing with another device
             moved.device.reset();
-            note();
             kept = moved;
         }
-        note();
-        QCOMPARE(refs, (QList<int> {2, 4, 4, 4, 4, 6, 5, 1}));
+        QCOMPARE(bus.liveReferences() - 2, 1); // the list's two and the one kept
 
         libusb_free_device_list(list, 1);
         bus.unplug(node);
@@ -161,33 +151,29 @@ private slots:
         const QString opened = "Device found. Opening...\nDevice opened.\n";
         const QString busy
             = "Can't open device: id=4, code=-6, LIBUSB_ERROR_BUSY. Continue search...\n";
-        QTest::newRow("by addressing") << "" << search + found + opened << "" << 1 << 1;
+        const auto row = [](const char *name, const char *setup, const QString &progress,
+                             const QString &errors, int openCalls, int ping) {
+            QTest::newRow(name) << QString(setup) << progress << errors << openCalls << ping;
+        };
+        row("by addressing", "", search + found + opened, "", 1, 1);
         // The reference wins over addressing that matches nothing; no search happens.
-        QTest::newRow("by reference") << "reference"
-                                      << "Open device by reference\n" + opened << "" << 1 << 1;
+        row("by reference", "reference", "Open device by reference\n" + opened, "", 1, 1);
         // Two enumerations of the same port are listed: an old one that no longer opens and the
         // current one. The wildcard address matches both.
-        QTest::newRow("stale enumeration first")
-            << "stale"
-            << byAddress + "Found 6 devices. Start search...\nDevice found: id=5\n" + opened
-            << "Can't open device: id=4, code=-3, LIBUSB_ERROR_ACCESS. Continue search...\n"
-            << 1 << 1;
+        row("stale enumeration first", "stale",
+            byAddress + "Found 6 devices. Start search...\nDevice found: id=5\n" + opened,
+            "Can't open device: id=4, code=-3, LIBUSB_ERROR_ACCESS. Continue search...\n", 1, 1);
         // The last attempt comes after the list is freed.
-        QTest::newRow("busy once") << "busy 1" << search + opened << busy << 2 << 1;
-        QTest::newRow("busy twice") << "busy 2" << search + "Device found. Opening...\n"
-                                    << busy + "Can't open device\n"
-                                    << 2 << 0;
-        QTest::newRow("claim fails")
-            << "claim" << search + found + opened << "Error claim usb interface: -6\n"
-            << 1 << 0;
-        QTest::newRow("unplugged") << "unplug" << byAddress + "Found 4 devices. Start search...\n"
-                                   << "No device\n"
-                                   << 0 << 0;
-        QTest::newRow("no device list")
-            << "list" << byAddress + "Can't get UBS device list: LIBUSB_ERROR_NO_MEM\n"
-            << "" << 0 << 0;
-        QTest::newRow("unplugged while open")
-            << "pull" << search + found + opened << "" << 1 << int(LIBUSB_ERROR_NO_DEVICE);
+        row("busy once", "busy 1", search + opened, busy, 2, 1);
+        row("busy twice", "busy 2", search + "Device found. Opening...\n",
+            busy + "Can't open device\n", 2, 0);
+        row("claim fails", "claim", search + found + opened, "Error claim usb interface: -6\n", 1,
+            0);
+        row("unplugged", "unplug", byAddress + "Found 4 devices. Start search...\n", "No device\n",
+            0, 0);
+        row("no device list", "list",
+            byAddress + "Can't get UBS device list: LIBUSB_ERROR_NO_MEM\n", "", 0, 0);
+        row("unplugged while open", "pull", search + found + opened, "", 1, LIBUSB_ERROR_NO_DEVICE);
     }
 
     void opens()
@@ -234,13 +220,10 @@ private slots:
         uint8_t status = 0;
         QCOMPARE(
             libusb_control_transfer(opened.handle(), 0xC0, 0xC8, 0, 0, &status, 1, 1000), ping);
-        opened.close();
+        opened.close(); // the handle and the claim are checked by the cleanup
         QVERIFY(!opened);
-        QCOMPARE(bus.openHandles(), 0);
-        QCOMPARE(bus.claimedInterfaces(), 0);
-        if (setup == "pull")
-            return;
-        QCOMPARE(testsupport::kernelDriverActive(node), 1); // it has its interface back
+        if (setup != "pull")
+            QCOMPARE(testsupport::kernelDriverActive(node), 1); // it has its interface back
     }
 };
 
