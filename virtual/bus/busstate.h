@@ -64,6 +64,8 @@ struct Node {
 };
 
 struct Bus::State {
+    using TransferObserver = Bus::TransferObserver;
+
     mutable std::mutex mutex;
     std::map<NodeId, Node> nodes;
     std::vector<std::unique_ptr<libusb_device>> devices; // every enumeration ever made
@@ -77,6 +79,8 @@ struct Bus::State {
     int deviceListError = 0;
     int deviceListFailures = 0;
     int initCount = 0;
+    TransferObserver observer;
+    bool recordTransfers = true;
 
     Node &node(NodeId id);
     const Node &node(NodeId id) const;

@@ -176,6 +176,8 @@ void Bus::reset()
     state_->driverCalls = 0;
     state_->deviceListError = 0;
     state_->deviceListFailures = 0;
+    state_->observer = nullptr;
+    state_->recordTransfers = true;
 }
 
 NodeId Bus::addRootHub(uint8_t busNumber)
@@ -421,6 +423,18 @@ void Bus::locked(const std::function<void()> &inspect) const
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
     inspect();
+}
+
+void Bus::setTransferObserver(TransferObserver observer)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->observer = std::move(observer);
+}
+
+void Bus::setRecordTransfers(bool record)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->recordTransfers = record;
 }
 
 } // namespace vusb

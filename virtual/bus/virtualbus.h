@@ -107,6 +107,16 @@ public:
     // Runs `inspect` under the bus lock, for reading model state while workers may run.
     void locked(const std::function<void()> &inspect) const;
 
+    // --- a bus that outlives a test (the drop-in library) ---------------------------------
+    // Called after every control transfer, under the bus lock, with the transfer and the
+    // model that answered it; it must not call back into the Bus. Empty: none.
+    using TransferObserver
+        = std::function<void(const TransferRecord &, vdev::UsbDeviceModel &model)>;
+    void setTransferObserver(TransferObserver observer);
+    // Whether transfers() keeps every transfer; a long-running program turns it off so the
+    // log does not grow with every flashed byte.
+    void setRecordTransfers(bool record);
+
     Bus(const Bus &) = delete;
     Bus &operator=(const Bus &) = delete;
 

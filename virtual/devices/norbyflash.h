@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace vdev {
@@ -37,6 +38,14 @@ public:
     void setBusyPolls(int polls) { busyPolls_ = polls; }
     // A status request that succeeds without data (the status byte is not written).
     void setEmptyStatus(bool empty) { emptyStatus_ = empty; }
+
+    // Flash contents saved by an earlier run of a long-lived virtual device.
+    void restore(std::vector<uint8_t> fx3, std::vector<uint8_t> fpga, std::vector<uint8_t> edid)
+    {
+        fx3Flash_ = std::move(fx3);
+        fpgaFlash_ = std::move(fpga);
+        edid_ = std::move(edid);
+    }
 
     const std::vector<uint8_t> &fx3Flash() const { return fx3Flash_; }
     const std::vector<uint8_t> &fpgaFlash() const { return fpgaFlash_; }

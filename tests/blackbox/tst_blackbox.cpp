@@ -1,0 +1,174 @@
+// The shipped program, unchanged, on the drop-in virtual bus: started with -update and a
+// package, it must leave the virtual device's flash equal to the package, as the device keeps
+// it in its state folder. Nothing of Qt Test runs inside the program.
+#include "producttable.h"
+#include "textimage.h"
+#include "ziparchive.h"
+
+#include <QtTest>
+
+#include <sstream>
+
+namespace {
+
+QByteArray member(const QString &package, const std::string &name)
+{
+    ZipArchive archive(package.toStdString());
+    ZipFile file = archive.openFile(name);
+    QByteArray bytes;
+    uint8_t buffer[4096];
+    for (int64_t n; file.isOpen() && (n = file.read(buffer, sizeof buffer)) > 0;)
+        bytes.append(reinterpret_cast<const char *>(buffer), int(n));
+    return bytes;
+}
+
+// The EDID bytes a package's text form stands for.
+QByteArray edidOf(const QString &package, const std::string &name)
+{
+    std::istringstream text(member(package, name).toStdString());
+    const TextImage image = parseTextImage(text);
+    return QByteArray(reinterpret_cast<const char *>(image.data.data()), int(image.data.size()));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// One run of the program with its own virtual devices, state folder and transfer log.
+class Program
+{
+public:
+    explicit Program(const QByteArray &deviceFile = QByteArray())
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_LIBRARY_PATH", LUMEXOR_DROPIN_DIR);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config")); // never the user's settings
+        env.insert("LUMEXOR_VIRTUAL_STATE", dir.filePath("state"));
+        env.insert("LUMEXOR_VIRTUAL_LOG", dir.filePath("transfers.log"));
+        if (!deviceFile.isNull()) {
+            QFile file(dir.filePath("devices.json"));
+            if (file.open(QIODevice::WriteOnly))
+                file.write(deviceFile);
+            env.insert("LUMEXOR_VIRTUAL_DEVICES", file.fileName());
+        }
+        process.setProcessEnvironment(env);
+        QObject::connect(&process, &QProcess::readyReadStandardError,
+            [this] { errors += process.readAllStandardError(); });
+    }
+
+    ~Program()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+
+    bool start(const QStringList &arguments)
+    {
+        process.start(LUMEXOR_PROGRAM, arguments);
+        return process.waitForStarted(5000);
+    }
+
+    // What the device at `location` keeps of `file` in its state folder.
+    QByteArray saved(const QString &location, const char *file) const
+    {
+        return readFile(dir.filePath("state/" + location + '/' + file));
+    }
+
+    bool saidOnStderr(const QString &text, int timeoutMs = 20000)
+    {
+        return QTest::qWaitFor([&] { return errors.contains(text.toUtf8()); }, timeoutMs);
+    }
+
+    QTemporaryDir dir;
+    QProcess process;
+    QByteArray errors;
+};
+
+} // namespace
+
+class tst_BlackBox : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void updates_data();
+    void updates();
+    void refusedPackageLeavesTheFlash();
+    void malformedDeviceFile();
+};
+
+void tst_BlackBox::updates_data()
+{
+    QTest::addColumn<QByteArray>("devices"); // null: the default KESTREL3
+    QTest::addColumn<QString>("product");
+
+    QTest::newRow("KESTREL3, framed FPGA image") << QByteArray() << "kestrel3";
+    QTest::newRow("KESTREL3 4K, plain FPGA image")
+        << QByteArray(R"([{"kind": "KESTREL3 4K", "serial": "K4000001", "version": "3.4.0"}])")
+        << "kestrel3_4k";
+    QTest::newRow("repair of a soft-repair device")
+        << QByteArray(R"([{"kind": "HARRIER3", "state": "soft-repair", "serial": null}])")
+        << "harrier3";
+}
+
+void tst_BlackBox::updates()
+{
+    QFETCH(QByteArray, devices);
+    QFETCH(QString, product);
+
+    const QString package = QString(LUMEXOR_SAMPLES_DIR) + '/' + product + ".fw";
+    const ProductInfo &row = productTable.at(product.toStdString());
+    const QByteArray microcode = member(package, row.microcodeImage);
+    const QByteArray fpga = member(package, row.fpgaImage);
+    const QByteArray edid = edidOf(package, row.edidFile);
+    QVERIFY(!microcode.isEmpty() && !fpga.isEmpty() && edid.size() == 256);
+
+    Program program(devices);
+    QVERIFY(program.start({"-update", "-firmware", package}));
+    // The EDID is the last step: once it is saved, the update has finished.
+    const bool flashed = QTest::qWaitFor(
+        [&] {
+            return program.saved("1-1", "edid.bin") == edid
+                && program.saved("1-1", "fx3-microcode.bin") == microcode
+                && program.saved("1-1", "fpga-image.bin") == fpga;
+        },
+        60000);
+    QVERIFY2(flashed, program.errors.right(2000).constData());
+    QVERIFY(!program.errors.contains("Update error"));
+}
+
+void tst_BlackBox::refusedPackageLeavesTheFlash()
+{
+    QTemporaryDir packages;
+    QProcess maker;
+    maker.start(LUMEXOR_MAKE_PACKAGES,
+        {"--product", "kestrel3", "--broken", "microcode-unaligned", packages.path()});
+    QVERIFY(maker.waitForFinished(30000) && maker.exitCode() == 0);
+    const QString package = packages.filePath("kestrel3-microcode-unaligned.fw");
+    QVERIFY(QFile::exists(package));
+
+    Program program;
+    QVERIFY(program.start({"-update", "-firmware", package}));
+    QVERIFY2(program.saidOnStderr("Update error"), program.errors.right(2000).constData());
+    QVERIFY(program.errors.contains("microcode block does not aligned by 32 bit length"));
+    for (const char *file : {"fx3-microcode.bin", "fpga-image.bin", "edid.bin"})
+        QVERIFY2(program.saved("1-1", file).isEmpty(), file);
+    // Not even the start of a flash run went out.
+    QVERIFY(!readFile(program.dir.filePath("transfers.log")).contains(" 40 c5 "));
+}
+
+void tst_BlackBox::malformedDeviceFile()
+{
+    Program program("{\n  \"devices\": [\n    {\"kind\": \"KESTREL3\",, }\n  ]\n}\n");
+    QVERIFY(program.start({}));
+    const QString file = program.dir.filePath("devices.json");
+    QVERIFY2(program.saidOnStderr(file + ": line 3, column 26: "),
+        program.errors.right(2000).constData());
+    QVERIFY(program.saidOnStderr("0 device(s) from " + file));
+}
+
+QTEST_GUILESS_MAIN(tst_BlackBox)
+#include "tst_blackbox.moc"
