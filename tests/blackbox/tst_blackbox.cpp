@@ -104,20 +104,26 @@ void tst_BlackBox::updates_data()
 {
     QTest::addColumn<QByteArray>("devices"); // null: the default KESTREL3
     QTest::addColumn<QString>("product");
+    QTest::addColumn<QString>("nextRun"); // what the next run finds on the bus
 
-    QTest::newRow("KESTREL3, framed FPGA image") << QByteArray() << "kestrel3";
+    QTest::newRow("KESTREL3, framed FPGA image") << QByteArray() << "kestrel3"
+                                                 << "2b77 / 3601";
     QTest::newRow("KESTREL3 4K, plain FPGA image")
         << QByteArray(R"([{"kind": "KESTREL3 4K", "serial": "K4000001", "version": "3.4.0"}])")
-        << "kestrel3_4k";
+        << "kestrel3_4k"
+        << "2b77 / 3641";
+    // Repaired, the device boots its new application firmware the next time.
     QTest::newRow("repair of a soft-repair device")
         << QByteArray(R"([{"kind": "HARRIER3", "state": "soft-repair", "serial": null}])")
-        << "harrier3";
+        << "harrier3"
+        << "2b77 / 3661";
 }
 
 void tst_BlackBox::updates()
 {
     QFETCH(QByteArray, devices);
     QFETCH(QString, product);
+    QFETCH(QString, nextRun);
 
     const QString package = QString(LUMEXOR_SAMPLES_DIR) + '/' + product + ".fw";
     const ProductInfo &row = productTable.at(product.toStdString());
@@ -138,6 +144,16 @@ void tst_BlackBox::updates()
         60000);
     QVERIFY2(flashed, program.errors.right(2000).constData());
     QVERIFY(!program.errors.contains("Update error"));
+
+    // A second run keeps the state of the first.
+    program.process.kill();
+    QVERIFY(program.process.waitForFinished(5000));
+    program.errors.clear();
+    QVERIFY(program.start({}));
+    QVERIFY(program.saidOnStderr("New device"));
+    QVERIFY2(program.errors.contains(("check device " + nextRun).toUtf8()),
+        program.errors.right(2000).constData());
+    QCOMPARE(program.saved("1-1", "fx3-microcode.bin"), microcode);
 }
 
 void tst_BlackBox::refusedPackageLeavesTheFlash()

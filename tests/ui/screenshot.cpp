@@ -1,16 +1,15 @@
-// Renders the main window on a few virtual devices into PNG files for the README: the device
-// list, the Settings and User Modes pages, and an update in progress. The real form and
-// dialog, no hardware needed.
+// Renders the main window on the virtual devices of examples/mixed-devices.json into PNG files
+// for the README: the device list, the Settings and User Modes pages, and an update in progress.
+// The real form and dialog, no hardware needed.
 #include "bootimage.h"
 #include "boxwatcher.h"
 #include "bytes.h"
 #include "devicedescription.h"
+#include "devicefile.h"
 #include "devicescanner.h"
-#include "norbydevice.h"
 #include "producttable.h"
 #include "updaterepair.h"
 #include "updatetask.h"
-#include "virtualbus.h"
 #include "zippackage.h"
 
 #include <QApplication>
@@ -22,41 +21,10 @@
 #include <QTest>
 
 #include <cstdio>
-#include <cstring>
-#include <optional>
-#include <string>
 
 using namespace std::chrono_literals;
 
 namespace {
-
-std::shared_ptr<vdev::NorbyDevice> device(
-    uint16_t family, vdev::NorbyState state, const char *product, std::optional<std::string> serial)
-{
-    vdev::NorbyDevice::Config config;
-    config.familyId = family;
-    config.state = state;
-    config.product = product;
-    config.serial = serial;
-    config.version = "3.4.0";
-    return std::make_shared<vdev::NorbyDevice>(config);
-}
-
-// What the first device shows on its pages.
-void fillSettings(vdev::NorbySettings &settings)
-{
-    settings.setFlags(0x02);
-    settings.setUserMode(0, {0x80, 0x07, 0x38, 0x04, 0}); // 1920x1080
-    settings.setUserMode(1, {0x00, 0x05, 0xd0, 0x02, 0}); // 1280x720
-    settings.setUserMode(2, {0x00, 0x00, 0x00, 0x00, 1});
-    vdev::NorbySettings::InputStatusBlock status {};
-    std::memcpy(status.data(), "YUY2", 4);
-    std::memcpy(status.data() + 12, "HDMI", 4);
-    const uint32_t milliHz = 59940;
-    std::memcpy(status.data() + 20, &milliHz, 4);
-    status[24] = 0x80, status[25] = 0x07, status[26] = 0x38, status[27] = 0x04;
-    settings.setInputStatus(status);
-}
 
 QString writePackage(testsupport::ZipPackage &zip)
 {
@@ -134,14 +102,16 @@ int main(int argc, char *argv[])
     }
     registerUsbMetaTypes();
 
-    vusb::Bus &bus = vusb::Bus::instance();
-    const vusb::NodeId root = bus.addRootHub(2);
-    const vusb::NodeId hub = bus.addHub(root, 1);
-    const auto first = device(0x3620, vdev::NorbyState::Application, "OSPREYX3", "OX3C0417");
-    fillSettings(first->settings());
-    bus.plug(hub, 1, first);
-    bus.plug(hub, 2, device(0x3600, vdev::NorbyState::Application, "KESTREL3", "K3A81F02"));
-    bus.plug(root, 3, device(0x3640, vdev::NorbyState::SoftRepair, "KESTREL3 4K", std::nullopt));
+    // The devices of the demo's example file, on the bus the drop-in library would build.
+    QString error;
+    const auto specs = readDeviceFile(LUMEXOR_SCREENSHOT_DEVICES, error);
+    if (!specs) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    HubPlaces hubs;
+    for (const VirtualDeviceSpec &spec : *specs)
+        plugDevice(vusb::Bus::instance(), spec, makeDevice(spec), hubs);
 
     testsupport::ZipPackage zip;
     const QString package = writePackage(zip);
