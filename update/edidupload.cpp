@@ -36,13 +36,13 @@ int progressStep(int start, int end)
 
 } // namespace
 
-int uploadEdid(
-    const FlashContext &context, int start, int end, const std::string &member, ZipArchive &archive)
+int readEdidImage(const ErrorReporter &error, const std::string &member, ZipArchive &archive,
+    std::vector<uint8_t> &image)
 {
     ZipFile file = archive.openFile(member);
     if (!file.isOpen()) {
         qDebug() << "Can't open file";
-        context.error(QCoreApplication::translate("Worker", "Can't open EDID file"));
+        error(QCoreApplication::translate("Worker", "Can't open EDID file"));
         return -1;
     }
     // No EDID text comes near textImageMaxTextSize; one byte more is all it takes to see that a
@@ -58,7 +58,7 @@ int uploadEdid(
         if (count < 0) {
             // Parsing what came before the failure could pass a cut or damaged EDID.
             qDebug().nospace() << "Can't read file: " << file.errorString().c_str();
-            context.error(QCoreApplication::translate("Worker", "Can't read EDID file"));
+            error(QCoreApplication::translate("Worker", "Can't read EDID file"));
             return -1;
         }
         if (count == 0)
@@ -67,29 +67,44 @@ int uploadEdid(
         // The member is text; a NUL ends what a piece contributes.
         text.append(piece.data(), strnlen(piece.data(), std::size_t(count)));
     }
-
-    context.progress(start + progressStep(start, end));
     std::cerr << text << std::endl;
 
     if (consumed > textImageMaxTextSize) {
-        context.error(QCoreApplication::translate("Worker", "EDID data has incorrect format"));
+        error(QCoreApplication::translate("Worker", "EDID data has incorrect format"));
         return -1;
     }
     std::istringstream in(text);
-    const TextImage image = parseTextImage(in);
-    if (image.status == TextImage::ChecksumError) {
-        context.error(QCoreApplication::translate("Worker", "EDID data has incorrect checksum"));
+    TextImage parsed = parseTextImage(in);
+    if (parsed.status == TextImage::ChecksumError) {
+        error(QCoreApplication::translate("Worker", "EDID data has incorrect checksum"));
         return -1;
     }
-    if (image.status != TextImage::Ok) {
-        context.error(QCoreApplication::translate("Worker", "EDID data has incorrect format"));
+    if (parsed.status != TextImage::Ok) {
+        error(QCoreApplication::translate("Worker", "EDID data has incorrect format"));
         return -1;
     }
-    if (image.data.empty()) {
-        context.error(QCoreApplication::translate("Worker", "EDID data is empty"));
+    if (parsed.data.empty()) {
+        error(QCoreApplication::translate("Worker", "EDID data is empty"));
         return -1;
     }
-    return sendEdid(context, start, end, image.data);
+    image = std::move(parsed.data);
+    return 0;
+}
+
+int uploadEdid(
+    const FlashContext &context, int start, int end, const std::string &member, ZipArchive &archive)
+{
+    std::vector<uint8_t> image;
+    if (readEdidImage(context.error, member, archive, image) < 0)
+        return -1;
+    return sendPreparedEdid(context, start, end, image);
+}
+
+int sendPreparedEdid(
+    const FlashContext &context, int start, int end, const std::vector<uint8_t> &image)
+{
+    context.progress(start + progressStep(start, end));
+    return sendEdid(context, start, end, image);
 }
 
 int sendEdid(const FlashContext &context, int start, int end, const std::vector<uint8_t> &image)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "errorreporter.h"
 #include "flashcontext.h"
 #include "ziparchive.h"
 
@@ -13,6 +14,16 @@
 // steps. Returns the closing request's result, or -1 after reporting the failure.
 int uploadEdid(const FlashContext &context, int start, int end, const std::string &member,
     ZipArchive &archive);
+
+// Reads and parses the EDID text member `member` of `archive` into `image`, echoing the text
+// to std::cerr. Returns 0, or -1 after passing the reason to `error`; nothing touches a device,
+// so an update can check the EDID before it flashes anything.
+int readEdidImage(const ErrorReporter &error, const std::string &member, ZipArchive &archive,
+    std::vector<uint8_t> &image);
+
+// uploadEdid for an image readEdidImage has already read: the same progress steps and requests.
+int sendPreparedEdid(
+    const FlashContext &context, int start, int end, const std::vector<uint8_t> &image);
 
 // The device side of uploadEdid, for an image that is already decoded: refuses an image that
 // does not fit one control transfer, then opens EDID access, writes `image` and closes access,

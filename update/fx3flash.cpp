@@ -8,16 +8,12 @@
 
 #include <array>
 
-namespace {
-
-QString alignmentText(uint64_t chunkLength)
+QString fx3AlignmentText(uint64_t chunkLength)
 {
     return QCoreApplication::translate(
         "Worker", "Error: microcode block does not aligned by 32 bit length: %1")
         .arg(chunkLength);
 }
-
-} // namespace
 
 int flashFx3Microcode(
     const FlashContext &context, int start, int end, const std::string &member, ZipArchive &archive)
@@ -36,7 +32,7 @@ int flashFx3Microcode(
     // Only the last chunk can be short, so the size tells before the run starts whether the
     // device would refuse the image half-way, with its beginning already in flash.
     if (size % 4 != 0) {
-        context.error(alignmentText(size % flashChunkSize));
+        context.error(fx3AlignmentText(size % flashChunkSize));
         return -1;
     }
 
@@ -70,7 +66,7 @@ int flashFx3Microcode(
             break;
         // Kept behind the size check for a member whose data disagrees with its directory.
         if (count % 4 != 0) {
-            context.error(alignmentText(uint64_t(count)));
+            context.error(fx3AlignmentText(uint64_t(count)));
             result = -1;
             break;
         }

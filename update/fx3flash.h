@@ -3,7 +3,13 @@
 #include "flashcontext.h"
 #include "ziparchive.h"
 
+#include <QString>
+
+#include <cstdint>
 #include <string>
+
+// The text for microcode that is not whole 32-bit words; `chunkLength` is the odd chunk's.
+QString fx3AlignmentText(uint64_t chunkLength);
 
 // Writes the FX3 microcode member `member` of `archive` into the device's flash (requests
 // 0xC5, 0xC6, 0xC7 with status polls 0xC8), reporting progress from `start` to `end`.

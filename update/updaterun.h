@@ -4,6 +4,7 @@
 #include "errorreporter.h"
 #include "flashcontext.h"
 #include "packagecheck.h"
+#include "packagepreflight.h"
 #include "productidentify.h"
 #include "producttable.h"
 #include "updatepacing.h"
@@ -20,6 +21,7 @@ struct UpdateRun {
     // holds when the run ends is closed then.
     OpenedDevice device;
     PackageMembers members;
+    PreparedPackage prepared;
     ProductMatch product;
     // Where the repaired device is looked for after its restart, in set order.
     UsbIdSet sandboxIds;

@@ -50,8 +50,7 @@ int runUpdateSteps(UpdateRun &run, int startPercent, ZipArchive &archive)
 
     if (run.members.updateEdid) {
         UpdateRun::pause(run.pacing.stepPause);
-        return uploadEdid(
-            run.flashContext(), position, position + span, product->edidFile, archive);
+        return sendPreparedEdid(run.flashContext(), position, position + span, run.prepared.edid);
     }
     return result;
 }

@@ -61,9 +61,12 @@ int Worker::run(const DeviceDescription &desc, const QString &fwFileName)
     run.progress = [this](int percent) { emit progress(percent); };
     run.error = [this](const QString &text) { emit error(text); };
 
+    // Everything the steps will write is checked before the device is touched, so a package
+    // that would fail half-way leaves the device's flash as it was.
     if (identifyProduct(archive, run.product, run.error) < 0
         || checkPackageMembers(archive, *run.product.info, run.members, run.error) < 0
-        || !isDeviceCompatible(*run.product.info, desc, run.error))
+        || !isDeviceCompatible(*run.product.info, desc, run.error)
+        || preflightPackage(archive, *run.product.info, run.members, run.prepared, run.error) < 0)
         return -1;
     run.sandboxIds = run.product.info->sandboxIds;
     emit progress(2);

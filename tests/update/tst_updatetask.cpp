@@ -38,14 +38,18 @@ struct Rig {
         else if (product != "legacy")
             package.add("product.info", product.toUtf8() + "\n");
         if (!setup.contains("images")) {
-            package.add(row.microcodeImage, microcode);
-            package.add(row.fpgaImage, fpga, ZipPackage::Deflated);
+            package.add(row.microcodeImage, setup == "unaligned" ? microcode + "xy" : microcode);
+            package.add(row.fpgaImage, fpga,
+                setup == "fpga encrypted" ? ZipPackage::Encrypted : ZipPackage::Deflated);
             if (setup != "sandbox")
                 package.add(row.sandboxImage, bootImage({{loadAddress, sandboxCode}}, 0x40),
                     setup == "encrypted" ? ZipPackage::Encrypted : ZipPackage::Stored);
         }
-        if (!row.edidFile.empty())
-            package.add(row.edidFile, edidText(edid));
+        if (!row.edidFile.empty()) {
+            std::vector<uint8_t> bytes = edid;
+            bytes[5] ^= uint8_t(setup.startsWith("bad edid")); // the block checksum no longer holds
+            package.add(row.edidFile, edidText(bytes));
+        }
         path = setup == "no package" ? package.folder() + "/missing.fw" : package.write();
 
         vdev::NorbyDevice::Config config;
@@ -287,6 +291,11 @@ private slots:
             "Access Denied: Administrative privilegies are required to access the device");
         row("never 0", soft, "1 2 +", "Error: Failed to init device for repair");
         row("fault c5", soft, "1 2 +", "Error: failed to start microcode reflashing: Pipe error");
+        // Refused before the device is opened: its flash stays as it was.
+        row("unaligned", app, "1", "Error: microcode block does not aligned by 32 bit length: 906");
+        row("fpga encrypted", app, "1", "Error: failed to find FPGA image");
+        row("bad edid", app, "1", "EDID data has incorrect checksum");
+        row("bad edid, repair", soft, "1", "EDID data has incorrect checksum");
     }
 
     void fails()
@@ -311,6 +320,8 @@ private slots:
         QCOMPARE(events.mid(events.size() - 2), (QStringList {"error: " + error, "complete"}));
         QCOMPARE(events.filter("error: ").size(), 1);
         QVERIFY(!events.contains("100"));
+        if (head == "1")
+            QCOMPARE(int(rig.bus.transfers(rig.node).size()), 0);
         // Nothing after a failed step reaches the device, and no sandbox that failed to load is
         // started.
         QCOMPARE(rig.device->flash().edidCommits(), 0);

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "errorreporter.h"
+#include "packagecheck.h"
+#include "producttable.h"
+#include "ziparchive.h"
+
+#include <cstdint>
+#include <vector>
+
+// What an update run will write, read and checked before the first request goes to the
+// device: a package that would be refused half-way, with part of the device's flash already
+// rewritten, is refused before anything is written instead.
+struct PreparedPackage {
+    std::vector<uint8_t> edid; // the decoded EDID, when the package updates it
+};
+
+// Checks the members the steps of `members` will write, in the order the steps write them: the
+// microcode (it opens, and its size is whole 32-bit words, as the device flashes it), the FPGA
+// image (it opens, and its size fits the 32-bit size of its header), and the EDID (it parses).
+// Reports the first fault with the text the step itself gives for it and returns -1; returns 0
+// with `prepared` filled in otherwise. Members are opened and their sizes read, not streamed:
+// the images are read once, while they are flashed.
+int preflightPackage(ZipArchive &archive, const ProductInfo &product, const PackageMembers &members,
+    PreparedPackage &prepared, const ErrorReporter &error);
