@@ -3,6 +3,8 @@
 #include "controlrequest.h"
 #include "errorreporter.h"
 
+#include <QDebug>
+#include <QString>
 #include <libusb.h>
 
 #include <chrono>
@@ -24,6 +26,17 @@ struct FlashContext {
     ErrorReporter error;
     // Tests shorten this to see a device that stays busy give up quickly.
     std::chrono::milliseconds readyTimeout = flashReadyTimeout;
+
+    // The same context for the requests that close a run after one of its requests failed
+    // and was reported: the user hears of the first failure only, the rest go to the log.
+    FlashContext afterFailure() const
+    {
+        FlashContext quiet = *this;
+        quiet.error = [](const QString &text) {
+            qDebug().noquote() << "after an earlier failure:" << text;
+        };
+        return quiet;
+    }
 };
 
 // The vendor requests of the flashing protocols, all on the default control endpoint with

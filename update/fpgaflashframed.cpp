@@ -52,19 +52,23 @@ int flashFpgaFramed(
         return streamed.abort;
     int failed = streamed.failedWrite;
 
+    // The trailer and the completion still go out after a refused piece: the loader ends its
+    // run only on the completion, and the trailer's CRC then tells it the image is not whole.
     std::array<uint8_t, 4> trailer;
     putLe32(trailer.data(), crc);
     rc = sendFlashRequest(context, FlashRequest::FpgaFlashWrite, trailer.data(), trailer.size());
     if (rc < 0) {
-        context.error(QCoreApplication::translate("Worker", "Error: failed FPGA CRC check: %1")
-                          .arg(usbErrorName(rc)));
+        (failed < 0 ? context.afterFailure() : context)
+            .error(QCoreApplication::translate("Worker", "Error: failed FPGA CRC check: %1")
+                       .arg(usbErrorName(rc)));
         if (failed == 0)
             failed = rc;
     }
-    rc = waitFlashReady(context, FlashTarget::Fpga);
+    const FlashContext closing = failed < 0 ? context.afterFailure() : context;
+    rc = waitFlashReady(closing, FlashTarget::Fpga);
     if (rc < 0)
-        return rc;
+        return failed < 0 ? failed : rc;
 
-    const int completed = FpgaFlashRun::complete(context);
+    const int completed = FpgaFlashRun::complete(closing);
     return failed < 0 ? failed : completed;
 }

@@ -17,6 +17,7 @@ int flashFpgaPlain(
         return streamed.abort;
 
     // The run is closed after a refused piece too; the refused piece decides the result.
-    const int completed = FpgaFlashRun::complete(context);
+    const int completed
+        = FpgaFlashRun::complete(streamed.failedWrite < 0 ? context.afterFailure() : context);
     return streamed.failedWrite < 0 ? streamed.failedWrite : completed;
 }

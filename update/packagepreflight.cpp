@@ -8,8 +8,13 @@
 #include <limits>
 
 int preflightPackage(ZipArchive &archive, const ProductInfo &product, const PackageMembers &members,
-    PreparedPackage &prepared, const ErrorReporter &error)
+    bool repair, PreparedPackage &prepared, const ErrorReporter &error)
 {
+    if (repair) {
+        if (readFx3BootImage(archive, product.sandboxImage, prepared.sandbox, error) < 0)
+            return -1;
+        prepared.sandboxMemberSize = archive.stat(product.sandboxImage).size;
+    }
     if (!members.skipFirmware) {
         if (!archive.openFile(product.microcodeImage).isOpen()) {
             error(QCoreApplication::translate("Worker", "Error: failed to find microcode image: %1")

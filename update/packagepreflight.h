@@ -1,6 +1,7 @@
 #pragma once
 
 #include "errorreporter.h"
+#include "fx3bootimage.h"
 #include "packagecheck.h"
 #include "producttable.h"
 #include "ziparchive.h"
@@ -13,13 +14,16 @@
 // rewritten, is refused before anything is written instead.
 struct PreparedPackage {
     std::vector<uint8_t> edid; // the decoded EDID, when the package updates it
+    Fx3BootImage sandbox; // the verified sandbox microcode, for a repair
+    uint64_t sandboxMemberSize = 0;
 };
 
-// Checks the members the steps of `members` will write, in the order the steps write them: the
+// Checks the members the steps of `members` will write, in the order the steps write them: for
+// a `repair`, the whole sandbox microcode (read and verified, as the download would); then the
 // microcode (it opens, and its size is whole 32-bit words, as the device flashes it), the FPGA
 // image (it opens, and its size fits the 32-bit size of its header), and the EDID (it parses).
 // Reports the first fault with the text the step itself gives for it and returns -1; returns 0
 // with `prepared` filled in otherwise. Members are opened and their sizes read, not streamed:
 // the images are read once, while they are flashed.
 int preflightPackage(ZipArchive &archive, const ProductInfo &product, const PackageMembers &members,
-    PreparedPackage &prepared, const ErrorReporter &error);
+    bool repair, PreparedPackage &prepared, const ErrorReporter &error);

@@ -57,7 +57,8 @@ int repairDevice(UpdateRun &run, ZipArchive &archive, const DeviceDescription &d
     if (!product)
         return -1;
 
-    const int rc = loadFx3BootImage(run.flashContext(), product->sandboxImage, archive);
+    const int rc = downloadFx3BootImage(
+        run.flashContext(), run.prepared.sandbox, run.prepared.sandboxMemberSize);
     if (rc < 0)
         return rc;
 

@@ -66,7 +66,9 @@ int Worker::run(const DeviceDescription &desc, const QString &fwFileName)
     if (identifyProduct(archive, run.product, run.error) < 0
         || checkPackageMembers(archive, *run.product.info, run.members, run.error) < 0
         || !isDeviceCompatible(*run.product.info, desc, run.error)
-        || preflightPackage(archive, *run.product.info, run.members, run.prepared, run.error) < 0)
+        || preflightPackage(archive, *run.product.info, run.members,
+               desc.mode == SoftRepair || desc.mode == HardRepair, run.prepared, run.error)
+            < 0)
         return -1;
     run.sandboxIds = run.product.info->sandboxIds;
     emit progress(2);

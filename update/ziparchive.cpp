@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -40,6 +41,25 @@ ZipErrorCode codeOf(zip_error_t *error)
 {
     return {zip_error_code_zip(error), zip_error_code_system(error)};
 }
+
+// A zip_error_t that libzip fills in, finalised when it goes.
+class ZipErrorScope
+{
+public:
+    ZipErrorScope() { zip_error_init(&error_); }
+    ZipErrorScope(const ZipErrorScope &) = delete;
+    ZipErrorScope &operator=(const ZipErrorScope &) = delete;
+    ~ZipErrorScope() { zip_error_fini(&error_); }
+
+    zip_error_t *get() { return &error_; }
+
+private:
+    zip_error_t error_;
+};
+
+struct SourceFree {
+    void operator()(zip_source_t *source) const { zip_source_free(source); }
+};
 
 // zip_close writes pending changes; there never are any, but should it fail all the same the
 // handle would stay allocated, so it is discarded then.
@@ -111,6 +131,30 @@ ZipArchive::ZipArchive(const std::string &utf8Path)
         return;
     }
     archive_.reset(archive, closeArchive);
+}
+
+ZipArchive ZipArchive::fromMemory(const void *bytes, std::size_t size)
+{
+    ZipArchive result;
+    // libzip reads the buffer for as long as the archive is open, which a ZipFile can make
+    // longer than the caller keeps its bytes: the copy goes with the handle.
+    auto copy = std::make_shared<const std::vector<uint8_t>>(
+        static_cast<const uint8_t *>(bytes), static_cast<const uint8_t *>(bytes) + size);
+    ZipErrorScope error;
+    std::unique_ptr<zip_source_t, SourceFree> source(
+        zip_source_buffer_create(copy->data(), copy->size(), 0, error.get()));
+    if (!source) {
+        result.error_ = codeOf(error.get());
+        return result;
+    }
+    zip_t *archive = zip_open_from_source(source.get(), 0, error.get());
+    if (!archive) {
+        result.error_ = codeOf(error.get());
+        return result;
+    }
+    source.release(); // the archive owns it now
+    result.archive_.reset(archive, [copy](zip_t *opened) { closeArchive(opened); });
+    return result;
 }
 
 void ZipArchive::takeArchiveError()

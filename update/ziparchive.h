@@ -2,6 +2,7 @@
 
 #include <zip.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -81,6 +82,9 @@ public:
     ZipArchive() = default;
     // Opens the archive at `utf8Path`; isOpen() and error() tell how that went.
     explicit ZipArchive(const std::string &utf8Path);
+    // Opens the archive held in the `size` bytes at `bytes`, as the constructor opens a file.
+    // The bytes are copied, so the caller's buffer may go away at once.
+    static ZipArchive fromMemory(const void *bytes, std::size_t size);
     ZipArchive(const ZipArchive &) = delete;
     ZipArchive &operator=(const ZipArchive &) = delete;
     ZipArchive(ZipArchive &&other) noexcept = default;

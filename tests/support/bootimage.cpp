@@ -10,10 +10,11 @@ void appendWord(QByteArray &bytes, uint32_t word)
     bytes.append(reinterpret_cast<const char *>(&le), 4);
 }
 
-QByteArray bootImage(
-    const std::vector<BootSection> &sections, uint32_t entry, uint32_t checksumError)
+QByteArray bootImage(const std::vector<BootSection> &sections, uint32_t entry,
+    uint32_t checksumError, uint8_t control)
 {
-    QByteArray image("CY\x1c\xb0", 4);
+    QByteArray image("CY");
+    image.append(char(control)).append(char(0xB0));
     uint32_t sum = checksumError;
     for (const BootSection &section : sections) {
         appendWord(image, uint32_t(section.data.size() / 4));

@@ -155,8 +155,8 @@ private slots:
 
         const QByteArray i10k = patternBytes(10000);
         const QString head10k = "c2=465047411027000063b1d0b3"; // "FPGA", 10000, CRC of the two
-        const QString block = "Error: failed to write FPGA block:  LIBUSB_ERROR_PIPE\n";
-        const QString complete = "Error: failed to complete FPGA reflash: LIBUSB_ERROR_PIPE";
+        // The run is still closed after a failure, but only the first one reaches the user.
+        const QString block = "Error: failed to write FPGA block:  LIBUSB_ERROR_PIPE";
         row("framed 10000", "framed", i10k,
             "c1 c4x3 " + head10k
                 + " c2:4096 47 c4x3 c2:4096 60 c4x3 c2:1808 66 c4x3 c2=b5f83d33 c4x3 c3",
@@ -171,17 +171,14 @@ private slots:
         row("fpga header stalls", "framed", i10k, "c1 c4x3 " + head10k,
             "Error: failed to write FPGA header block:  LIBUSB_ERROR_PIPE", -9, pipe(0xC2));
         row("plain chunk stalls: completion follows, the chunk's code wins", "plain", i10k,
-            "c1 c4x3 c2:4096 47 c4x3 c2:4096 c3",
-            block + "Error: failed to complete FPGA reflash: LIBUSB_ERROR_TIMEOUT", -9,
-            pipe(0xC2, 2) + timeout(0xC3));
+            "c1 c4x3 c2:4096 47 c4x3 c2:4096 c3", block, -9, pipe(0xC2, 2) + timeout(0xC3));
         // The device takes the trailer for image data, so the completion finds no trailer.
         row("framed chunk stalls: trailer, poll, completion", "framed", i10k,
-            "c1 c4x3 " + head10k + " c2:4096 47 c4x3 c2:4096 c2=1d5ec380 c4x3 c3", block + complete,
-            -9, pipe(0xC2, 3));
+            "c1 c4x3 " + head10k + " c2:4096 47 c4x3 c2:4096 c2=1d5ec380 c4x3 c3", block, -9,
+            pipe(0xC2, 3));
         row("framed trailer times out", "framed", patternBytes(100),
             "c1 c4x3 c2=4650474164000000cdd68f6a c2:100 66 c4x3 c2=6c66b867 c4 c3",
-            "Error: failed FPGA CRC check: LIBUSB_ERROR_TIMEOUT\n" + complete, -7,
-            timeout(0xC2, 3));
+            "Error: failed FPGA CRC check: LIBUSB_ERROR_TIMEOUT", -7, timeout(0xC2, 3));
         row("fpga status fails: no completion", "plain", i10k, "c1 c4x3 c2:4096 47 c4",
             "Error: failed to request flash status for FPGA: LIBUSB_ERROR_TIMEOUT", -7,
             timeout(0xC4, 4));

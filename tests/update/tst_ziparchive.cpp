@@ -111,6 +111,31 @@ private slots:
         QCOMPARE(notOpen.error().system, 2);
     }
 
+    // An archive in memory reads as the file does, from a copy of its own: the caller's bytes may
+    // change or go once it is open.
+    void fromMemory()
+    {
+        ZipPackage package;
+        package.add("b.bin", testsupport::patternBytes(70000), ZipPackage::Deflated);
+        QFile file(package.write());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        ZipFile member;
+        {
+            QByteArray bytes = file.readAll();
+            ZipArchive archive
+                = ZipArchive::fromMemory(bytes.constData(), std::size_t(bytes.size()));
+            QVERIFY(archive.isOpen());
+            QCOMPARE(archive.stat("b.bin").size, zip_uint64_t(70000));
+            member = archive.openFile("b.bin");
+            bytes.fill('\0');
+        }
+        QCOMPARE(readAll(member), testsupport::patternBytes(70000));
+
+        const ZipArchive text = ZipArchive::fromMemory("kestrel3\nnot zip\n", 17);
+        QVERIFY(!text.isOpen());
+        QCOMPARE(text.error().zip, ZIP_ER_NOZIP);
+    }
+
     // Move-only values; a file keeps reading after the archive object it came from is gone.
     void ownership()
     {

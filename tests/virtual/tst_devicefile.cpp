@@ -63,6 +63,9 @@ void tst_DeviceFile::reads_data()
     QTest::newRow("number out of range") << QByteArray(R"([{"flags": 256}])")
                                          << ": device 1: \"flags\" must be a whole number from 0 "
                                             "to 255";
+    // Past the range of long: refused without being converted.
+    QTest::newRow("number beyond long") << QByteArray(
+        R"([{"bus": 1e100}])") << ": device 1: \"bus\" must be a whole number from 1 to 127";
     QTest::newRow("fraction") << QByteArray(R"([{"port": [1.5]}])")
                               << ": device 1: \"port\" must be a whole number from 1 to 15";
     QTest::newRow("port taken by a hub")

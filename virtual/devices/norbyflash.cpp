@@ -65,7 +65,9 @@ std::optional<int> NorbyFlash::handle(const ControlSetup &setup, uint8_t *data)
         ++fx3Commits_;
         return 0;
     case FpgaFlashStart:
-        fpgaRun_.emplace();
+        // Not emplace(): clang, asked inside NorbyFlash, finds FpgaRun (with its member
+        // initialisers) not default-constructible and refuses the call.
+        fpgaRun_ = FpgaRun();
         becomeBusy();
         return 0;
     case FpgaFlashWrite:

@@ -50,7 +50,10 @@ T pick(const std::map<QString, T> &names, const QJsonValue &value, const QString
 // A number, written as a JSON number or as a string ("0x3601" or "13825").
 long number(const QJsonValue &value, const QString &key, long min, long max)
 {
-    bool ok = value.isDouble();
+    // A number outside the range is refused before it is converted: past the range of long the
+    // conversion is undefined.
+    bool ok
+        = value.isDouble() && value.toDouble() >= double(min) && value.toDouble() <= double(max);
     long n = ok ? long(value.toDouble()) : 0;
     if (value.isString())
         n = value.toString().toLong(&ok, 0);
@@ -287,7 +290,12 @@ std::optional<std::vector<VirtualDeviceSpec>> readDeviceFile(const QString &path
         error = QString("%1: cannot read: %2").arg(path, file.errorString());
         return std::nullopt;
     }
-    const QByteArray bytes = file.readAll();
+    return parseDeviceFile(file.readAll(), path, error);
+}
+
+std::optional<std::vector<VirtualDeviceSpec>> parseDeviceFile(
+    const QByteArray &bytes, const QString &path, QString &error)
+{
     QJsonParseError parse;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parse);
     if (document.isNull()) {

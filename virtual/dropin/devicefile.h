@@ -50,3 +50,7 @@ vusb::NodeId plugDevice(vusb::Bus &bus, const VirtualDeviceSpec &spec,
 // Reads a device file (JSON, see docs/virtual-devices.md). On failure returns nothing and sets
 // `error` to a text that names the file and, for a syntax error, the line and column.
 std::optional<std::vector<VirtualDeviceSpec>> readDeviceFile(const QString &path, QString &error);
+
+// readDeviceFile for contents already in memory: `path` only names them in `error`.
+std::optional<std::vector<VirtualDeviceSpec>> parseDeviceFile(
+    const QByteArray &bytes, const QString &path, QString &error);

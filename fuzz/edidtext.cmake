@@ -1,0 +1,28 @@
+# cmake -DIN=<folder of binary EDIDs> -DOUT=<folder> -P edidtext.cmake
+# Writes every EDID of IN to OUT in the text form packages carry it in, so real EDIDs seed the
+# text parser without their binaries being copied into the repository.
+file(GLOB blobs "${IN}/*.bin")
+file(MAKE_DIRECTORY "${OUT}")
+foreach(blob IN LISTS blobs)
+    get_filename_component(name "${blob}" NAME_WLE)
+    # Monitors, TVs and receivers cover the parser; the capture-device dumps stay out.
+    if(name MATCHES "capture")
+        continue()
+    endif()
+    file(READ "${blob}" hex HEX)
+    string(TOUPPER "${hex}" hex)
+    string(LENGTH "${hex}" digits)
+    math(EXPR size "${digits} / 2")
+    set(text "EDID ${name}, ${size} bytes\nconverted from ${name}.bin\n")
+    string(APPEND text "     | 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n")
+    set(offset 0)
+    while(offset LESS size)
+        math(EXPR at "${offset} * 2")
+        string(SUBSTRING "${hex}" ${at} 32 line)
+        string(REGEX REPLACE "(..)" " \\1" line "${line}")
+        math(EXPR label "${offset}" OUTPUT_FORMAT HEXADECIMAL)
+        string(APPEND text "${label} |${line}\n")
+        math(EXPR offset "${offset} + 16")
+    endwhile()
+    file(WRITE "${OUT}/${name}.txt" "${text}")
+endforeach()

@@ -1,0 +1,154 @@
+#include "bootimage.h"
+#include "bytes.h"
+#include "fx3bootimage.h"
+#include "zippackage.h"
+
+#include <QtTest>
+
+using namespace testsupport;
+
+namespace {
+
+const QString signature = "Error: failed to verify microcode signature";
+const QString truncated = "Error: sandbox microcode image is truncated";
+const QString tooLarge = "Error: sandbox microcode image is too large: %1 bytes, at most 4194304";
+
+// Two sections and the entry point in the second: header 4 bytes, the first section 8 + 8, the
+// second 8 + 16, the terminating section at 44, the checksum at 52.
+const QByteArray good = bootImage(
+    {{0x40000000, patternBytes(8)}, {0x40003000, patternBytes(12, 1) + "MARK"}}, 0x40003000);
+
+// "address:length" per section, then "@" and the entry point.
+QString describe(const Fx3BootImage &image)
+{
+    QStringList parts;
+    for (const Fx3BootSection &section : image.sections)
+        parts << QString::number(section.address, 16) + ':' + QString::number(section.data.size());
+    return (parts << '@' + QString::number(image.entryPoint, 16)).join(' ');
+}
+
+// What every accepted image here holds, whatever comes after its checksum.
+const QString goodImage = "40000000:8 40003000:16 @40003000";
+
+QByteArray padded(const QByteArray &image, std::size_t size)
+{
+    return image + QByteArray(int(size) - image.size(), '\0');
+}
+
+} // namespace
+
+// The sandbox boot image taken apart before anything goes to the device, from bytes and from a
+// package member.
+class tst_BootImage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parses_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("error"); // empty: accepted
+        QTest::addColumn<QString>("image"); // as describe() gives it, when accepted
+
+        const auto row = [](const char *name, const QByteArray &bytes, const QString &error,
+                             const QString &image = QString()) {
+            QTest::newRow(name) << bytes << error << image;
+        };
+        QByteArray longSection = good.left(4);
+        appendWord(longSection, 0x80001);
+        appendWord(longSection, 0x40000000);
+        const QByteArray longest
+            = bootImage({{0x40000000, QByteArray(int(fx3SectionBufferBytes), 'x')}}, 0x40000000);
+
+        row("valid", good, {}, goodImage);
+        row("start only", bootImage({}, 0x40000100), {}, "@40000100");
+        row("trailing stray byte accepted", good + 'x', {}, goodImage);
+        row("longest section", longest, {}, "40000000:2097152 @40000000");
+        row("largest image", padded(good, fx3BootImageMaxBytes), {}, goodImage);
+        row("empty", QByteArray(), signature);
+        row("one byte", "C", signature);
+        row("signature wrong", "CX" + good.mid(2), signature);
+        row("ends in the image header", good.left(3), truncated);
+        row("ends in a section length", good.left(6), truncated);
+        row("ends in a load address", good.left(10), truncated);
+        row("ends in section data", good.left(30), truncated);
+        row("ends in the terminating section", good.left(48), truncated);
+        row("no checksum", good.left(52), truncated);
+        row("ends in the checksum", good.chopped(1), truncated);
+        // The length is refused before the data it announces is looked for.
+        row("section too long", longSection,
+            "Error: microcode section at 0x40000000 is too long: 2097156 bytes, at most 2097152");
+        row("checksum one too high",
+            bootImage({{0x40000000, patternBytes(8)}, {0x40003000, patternBytes(12, 1) + "MARK"}},
+                0x40003000, 1),
+            "FX3 checksum error");
+        row("checksum one too low",
+            bootImage({{0x40000000, patternBytes(8)}, {0x40003000, patternBytes(12, 1) + "MARK"}},
+                0x40003000, 0xFFFFFFFF),
+            "FX3 checksum error");
+        row("oversized", padded(good, fx3BootImageMaxBytes + 1), tooLarge.arg(4194305));
+    }
+
+    void parses()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, error);
+        QStringList errors;
+        Fx3BootImage image;
+        image.entryPoint = 1; // a refused image leaves nothing behind
+        const int rc = parseFx3BootImage(reinterpret_cast<const uint8_t *>(bytes.constData()),
+            std::size_t(bytes.size()), image, [&](const QString &text) { errors << text; });
+        QCOMPARE(rc < 0, !error.isEmpty());
+        QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList {error});
+        QTEST(error.isEmpty() ? describe(image) : QString(), "image");
+        if (!error.isEmpty())
+            QCOMPARE(describe(image), QString("@0"));
+        else if (describe(image) == goodImage)
+            QCOMPARE(bytesOf(image.sections.back().data), patternBytes(12, 1) + "MARK");
+    }
+
+    void reads_data()
+    {
+        QTest::addColumn<QByteArray>("member"); // null: missing
+        QTest::addColumn<int>("method");
+        QTest::addColumn<QString>("error"); // empty: accepted
+
+        const int stored = ZipPackage::Stored;
+        QTest::newRow("stored") << good << stored << QString();
+        QTest::newRow("deflated") << good << int(ZipPackage::Deflated) << QString();
+        QTest::newRow("missing") << QByteArray() << stored
+                                 << "Error: failed to open sandbox microcode: sandbox.img";
+        QTest::newRow("encrypted") << good << int(ZipPackage::Encrypted)
+                                   << "Error: failed to open sandbox microcode: sandbox.img";
+        QTest::newRow("empty") << QByteArray("") << stored << signature;
+        QTest::newRow("oversized") << padded(good, fx3BootImageMaxBytes + 1)
+                                   << int(ZipPackage::Deflated) << tooLarge.arg(4194305);
+        // Patched after writing: the member's CRC no longer holds.
+        QTest::newRow("damaged") << good << stored
+                                 << "Error: failed to read sandbox microcode: CRC error";
+    }
+
+    void reads()
+    {
+        QFETCH(QByteArray, member);
+        QFETCH(int, method);
+        QFETCH(QString, error);
+        ZipPackage package;
+        if (!member.isNull())
+            package.add("sandbox.img", member, ZipPackage::Method(method));
+        const QString path = package.write();
+        if (QByteArray(QTest::currentDataTag()) == "damaged")
+            QVERIFY(patchFile(path, "MARK", "MARX"));
+        ZipArchive archive(path.toStdString());
+        QStringList errors;
+        Fx3BootImage image;
+        const int rc = readFx3BootImage(
+            archive, "sandbox.img", image, [&](const QString &text) { errors << text; });
+        QCOMPARE(rc < 0, !error.isEmpty());
+        QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList {error});
+        QCOMPARE(describe(image), error.isEmpty() ? goodImage : QString("@0"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_BootImage)
+#include "tst_bootimage.moc"
