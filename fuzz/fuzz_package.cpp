@@ -53,8 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     PackageMembers members;
     if (identifyProduct(archive, match, ignore) == 0
         && checkPackageMembers(archive, *match.info, members, ignore) == 0) {
+        // As for a repair, which checks the sandbox too.
         PreparedPackage prepared;
-        preflightPackage(archive, *match.info, members, prepared, ignore);
+        preflightPackage(archive, *match.info, members, true, prepared, ignore);
     }
     for (const auto &entry : productTable) {
         const ProductInfo &product = entry.second;
