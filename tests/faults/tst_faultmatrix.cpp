@@ -10,15 +10,17 @@
 #include "updatetask.h"
 #include "zippackage.h"
 
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QtTest>
 #include <libusb.h>
 
 #include <algorithm>
+#include <array>
 #include <iostream>
 #include <map>
 #include <memory>
-#include <streambuf>
+#include <numeric>
 #include <vector>
 
 using namespace testsupport;
@@ -27,44 +29,29 @@ using vdev::NorbyDevice;
 using vdev::NorbyState;
 
 // Every control transfer of an update, a repair, a scan and a configuration request, failed in
-// turn: the transfer count N of a clean run is taken from the bus, and each transfer 1..N is then
-// made to fail once (an I/O error, a stall, a timeout, or the device gone). Whatever fails, a
-// request ends with one error text the user can read, one completion, nothing left open, and a
-// worker that takes the next request.
+// turn (an I/O error, a stall, a timeout, or the device gone), counted from a clean run. Whatever
+// fails, a request ends with one error text the user can read, one completion, nothing left
+// open, and a worker that takes the next request: an update or repair for a healthy device on
+// another port, a scan or a configuration request for the same devices, replugged if they left.
 //
-// "unplug" at transfer i: the device leaves the bus right after its transfer i-1
-// (unplugAfterTransfers), so transfer i sees no device. For i = 1, which has no transfer before
-// it, the device is gone before the request starts: the open finds nothing. In a repair, when
-// transfer i-1 is the start request of the sandbox microcode the device leaves the bus for its
-// restart anyway; the unplug then keeps it away for good, and the search for the restarted
-// device finds nothing. The follow-up update or repair goes to a healthy device on another port;
-// the follow-up scan or configuration request to the same devices, the unplugged one replugged.
+// "unplug" at transfer i: the device leaves the bus right after its transfer i-1 (at 1: before
+// the request starts). In a repair whose transfer i-1 starts the sandbox microcode, the device
+// then stays away after its restart, and the search for it finds nothing.
 //
-// LUMEXOR_FAULTMATRIX_LOG=1 keeps the product's debug output and logs; LUMEXOR_FAULTMATRIX_EVENTS=1
-// prints the signals of every failed update run.
+// LUMEXOR_FAULTMATRIX_LOG=1 keeps the product's debug output and USB logs.
+
+#define VERIFY_EMPTY(expression)                                                                   \
+    do {                                                                                           \
+        const QString text_ = (expression);                                                        \
+        QVERIFY2(text_.isEmpty(), qPrintable(text_));                                              \
+    } while (false)
 
 namespace {
 
-enum class Kind { Error, Stall, Timeout, Unplug };
-
-const char *const kindNames[] = {"error", "stall", "timeout", "unplug"};
-const Kind kinds[] = {Kind::Error, Kind::Stall, Kind::Timeout, Kind::Unplug};
-
-// What a faulted transfer returns.
-int codeOf(Kind kind)
-{
-    switch (kind) {
-    case Kind::Error:
-        return LIBUSB_ERROR_IO;
-    case Kind::Stall:
-        return LIBUSB_ERROR_PIPE;
-    case Kind::Timeout:
-        return LIBUSB_ERROR_TIMEOUT;
-    case Kind::Unplug:
-        break;
-    }
-    return LIBUSB_ERROR_NO_DEVICE;
-}
+// Each kind of fault and what the faulted transfer returns.
+const std::pair<const char *, int> kinds[]
+    = {{"error", LIBUSB_ERROR_IO}, {"stall", LIBUSB_ERROR_PIPE}, {"timeout", LIBUSB_ERROR_TIMEOUT},
+        {"unplug", LIBUSB_ERROR_NO_DEVICE}};
 
 constexpr uint32_t loadAddress = 0x40000000;
 const QByteArray microcode = patternBytes(8 * 1024 + 4, 1);
@@ -74,129 +61,133 @@ const std::vector<uint8_t> edid = makeEdid(2, 4);
 const UpdatePacing pacing {0ms, 100ms, 0ms, 2000ms}; // the device restarts in 20 ms
 constexpr int runBoundMs = 10000;
 
-// By NorbyState: Application, SoftRepair, Sandbox, BootLoader.
-const DeviceMode modeOf[] = {Normal, SoftRepair, DirectUpdate, HardRepair};
-
-// Text templates; a capture group `code`, where present, is the libusb result the text names.
+// The texts a request may report: %c a libusb result by name or text, %d one by number, %r the
+// request code in decimal, %n a number, %x a hexadecimal one, %s any text.
 using Templates = std::vector<QRegularExpression>;
 
-Templates templates(std::initializer_list<const char *> patterns)
+Templates templates(std::initializer_list<const char *> texts)
 {
+    static const std::pair<char, const char *> holes[]
+        = {{'c', "(?<code>.+)"}, {'d', "(?<code>-?\\d+)"}, {'r', "(?<request>\\d+)"}, {'n', "\\d+"},
+            {'x', "[0-9a-f]+"}, {'s', ".+"}};
     Templates out;
-    for (const char *p : patterns)
-        out.emplace_back(QString::fromUtf8(p));
+    for (const char *text : texts) {
+        QString pattern = QRegularExpression::escape(QString::fromUtf8(text));
+        for (const auto &[letter, regex] : holes)
+            pattern.replace(QStringLiteral("\\%") + letter, QLatin1String(regex));
+        out.emplace_back('^' + pattern + '$');
+    }
     return out;
 }
 
-// The texts of update/*.cpp (translate("Worker", ...) and tr(...)).
-const Templates updateTexts = templates({
-    "^Cannot open firmware package: .+$",
-    "^Cannot Access Device\\. Administrative privilegies may be required$",
-    "^Selected device and firmware incompatible$",
-    "^Unsupported product: '.*'$",
-    "^Product info file found but can't be opened: .+$",
-    "^Can't read Product info file: .+$",
-    "^Invalid firmware package\\. File\\(s\\) not found: .+$",
-    "^Can't open EDID file$",
-    "^Can't read EDID file$",
-    "^EDID data has incorrect format$",
-    "^EDID data has incorrect checksum$",
-    "^EDID data is empty$",
-    "^EDID data is too large to send: \\d+ bytes$",
-    "^Can't initiate EDID IO access \\(err: (?<code>-?\\d+)\\)$",
-    "^Can't send EDID data to the device \\(err: (?<code>-?\\d+)\\)$",
-    "^Can't finalize EDID IO access \\(err: (?<code>-?\\d+)\\)$",
-    "^Error: failed to request flash status for (FX3|FPGA): (?<code>.+)$",
-    "^Error: failed to write FPGA header block:  (?<code>.+)$",
-    "^Error: failed FPGA CRC check: (?<code>.+)$",
-    "^Error: failed to start FPGA reflashing: (?<code>.+)$",
-    "^Error: failed to find FPGA image$",
-    "^Error: FPGA image is too large: \\d+ bytes$",
-    "^Error: failed to read FPGA image: .+$",
-    "^Error: failed to write FPGA block:  (?<code>.+)$",
-    "^Error: failed to complete FPGA reflash: (?<code>.+)$",
-    "^Error: failed to read sandbox microcode: .+$",
-    "^Error: sandbox microcode image is truncated$",
-    "^Error: failed to write microcode: (?<code>.+)$",
-    "^Fail to verify image$",
-    "^Error: failed to open sandbox microcode: .+$",
-    "^Error: failed to verify microcode signature$",
-    "^Error: microcode section at 0x[0-9a-f]+ is too long: \\d+ bytes, at most \\d+$",
-    "^FX3 checksum error$",
-    "^Error: failed to start microcode: (?<code>.+)$",
-    "^Error: microcode block does not aligned by 32 bit length: \\d+$",
-    "^Error: failed to find microcode image: .+$",
-    "^Error: failed to start microcode reflashing: (?<code>.+)$",
-    "^Error: failed to read microcode image: .+$",
-    "^Error: failed to write microcode block: (?<code>.+)$",
-    "^Error: failed to complete microcode reflash: (?<code>.+)$",
-    "^Access Denied: Administrative privilegies are required to access the device$",
-    "^Error: Failed to install driver$",
-    "^Error: Failed to init device for repair$",
-});
+// update/*.cpp (translate("Worker", ...) and tr(...)).
+const Templates updateTexts = templates({"Cannot open firmware package: %s",
+    "Cannot Access Device. Administrative privilegies may be required",
+    "Selected device and firmware incompatible", "Unsupported product: '%s'",
+    "Product info file found but can't be opened: %s", "Can't read Product info file: %s",
+    "Invalid firmware package. File(s) not found: %s", "Can't open EDID file",
+    "Can't read EDID file", "EDID data has incorrect format", "EDID data has incorrect checksum",
+    "EDID data is empty", "EDID data is too large to send: %n bytes",
+    "Can't initiate EDID IO access (err: %d)", "Can't send EDID data to the device (err: %d)",
+    "Can't finalize EDID IO access (err: %d)", "Error: failed to request flash status for FX3: %c",
+    "Error: failed to request flash status for FPGA: %c",
+    "Error: failed to write FPGA header block:  %c", "Error: failed FPGA CRC check: %c",
+    "Error: failed to start FPGA reflashing: %c", "Error: failed to find FPGA image",
+    "Error: FPGA image is too large: %n bytes", "Error: failed to read FPGA image: %s",
+    "Error: failed to write FPGA block:  %c", "Error: failed to complete FPGA reflash: %c",
+    "Error: failed to read sandbox microcode: %s", "Error: sandbox microcode image is truncated",
+    "Error: failed to write microcode: %c", "Fail to verify image",
+    "Error: failed to open sandbox microcode: %s", "Error: failed to verify microcode signature",
+    "Error: microcode section at 0x%x is too long: %n bytes, at most %n", "FX3 checksum error",
+    "Error: failed to start microcode: %c",
+    "Error: microcode block does not aligned by 32 bit length: %n",
+    "Error: failed to find microcode image: %s", "Error: failed to start microcode reflashing: %c",
+    "Error: failed to read microcode image: %s", "Error: failed to write microcode block: %c",
+    "Error: failed to complete microcode reflash: %c",
+    "Access Denied: Administrative privilegies are required to access the device",
+    "Error: Failed to install driver", "Error: Failed to init device for repair"});
 
-// The texts of config/configdevicetask.cpp; `request` is the request code in decimal.
-const Templates configTexts = templates({
-    "^Cannot access USB\\. Administrative rights may be required\\.$",
-    "^Error retreiving config device data: req=(?<request>\\d+), status: (?<code>.+)$",
-    "^Error setting device flags: (?<code>.+)$",
-});
+// config/configdevicetask.cpp.
+const Templates configTexts
+    = templates({"Cannot access USB. Administrative rights may be required.",
+        "Error retreiving config device data: req=%r, status: %c",
+        "Error setting device flags: %c"});
 
-// The scanner's one text.
-const Templates scanTexts = templates({
-    "^Access Denied: Administrative privilegies are required to access the device$",
-});
+const Templates scanTexts
+    = templates({"Access Denied: Administrative privilegies are required to access the device"});
 
-// Why `text` is not an acceptable report of a request `request` that failed with `code`: it
-// matches none of `known`, or it names another libusb result or request. Empty when fine.
-QString judge(const QString &text, const Templates &known, int code, int request = -1)
+// Why `event` ("... error: <text>") is not an acceptable report of a request `request` that
+// failed with `code`: its text matches none of `known`, or names another libusb result or
+// request. Empty when fine.
+QString judge(const QString &event, const Templates &known, int code, int request)
 {
-    if (text.isEmpty())
-        return QStringLiteral("empty error text");
+    const QString text = event.mid(event.indexOf(QLatin1String("error: ")) + 7);
+    const QStringList forms = {QString::fromUtf8(libusb_error_name(code)),
+        QString::fromUtf8(libusb_strerror(code)), QString::number(code)};
     for (const QRegularExpression &pattern : known) {
         const QRegularExpressionMatch m = pattern.match(text);
+        const QString named = m.captured(QStringLiteral("code"));
+        const QString req = m.captured(QStringLiteral("request"));
         if (!m.hasMatch())
             continue;
-        const QString named = m.captured(QStringLiteral("code"));
-        const QStringList forms = {QString::fromUtf8(libusb_error_name(code)),
-            QString::fromUtf8(libusb_strerror(code)), QString::number(code)};
         if (!named.isNull() && !forms.contains(named))
-            return QStringLiteral("names '%1' where %2 failed").arg(named, forms.first());
-        const QString req = m.captured(QStringLiteral("request"));
+            return QStringLiteral("'%1' names '%2' where %3 failed")
+                .arg(text, named, forms.first());
         if (!req.isNull() && req != QString::number(request))
-            return QStringLiteral("names request %1 instead of %2").arg(req).arg(request);
+            return QStringLiteral("'%1' names request %2, not %3").arg(text, req).arg(request);
         return QString();
     }
-    return QStringLiteral("unknown text '%1'").arg(text);
+    return QStringLiteral("unknown error text '%1'").arg(text);
 }
 
-// Where the fault of a row goes: the `occurrence`-th transfer of `request` on the device, which
-// is its `nodeTransfer`-th transfer.
-struct Injection {
-    int index = 0; // transfer index in the clean run, 1-based; 0: no fault
-    int request = 0;
+// The fault of a row: the `occurrence`-th transfer of `request` on device `device` (a scan's),
+// its `nth` transfer; `clean` holds that device's request codes in the clean run.
+struct Fault {
+    int nth = 0; // 0: the clean run
+    int device = 0;
+    uint8_t request = 0;
     int occurrence = 0;
-    int nodeTransfer = 0;
-    Kind kind = Kind::Error;
+    int kind = 0;
+    QByteArray clean;
+
+    int code() const { return kinds[kind].second; }
+    bool unplug() const { return code() == LIBUSB_ERROR_NO_DEVICE; }
 };
 
 } // namespace
 
-Q_DECLARE_METATYPE(Injection)
+Q_DECLARE_METATYPE(Fault)
 
 namespace {
 
-void inject(vusb::NodeId node, const Injection &f)
+void inject(vusb::NodeId node, const Fault &f)
 {
     vusb::Bus &bus = vusb::Bus::instance();
-    if (f.index == 0)
-        return;
-    if (f.kind != Kind::Unplug)
-        bus.failRequest(node, {uint8_t(f.request), f.occurrence, 1, codeOf(f.kind)});
-    else if (f.nodeTransfer == 1)
+    if (f.nth && !f.unplug())
+        bus.failRequest(node, {f.request, f.occurrence, 1, f.code()});
+    else if (f.nth == 1)
         bus.unplug(node);
-    else
-        bus.unplugAfterTransfers(node, f.nodeTransfer - 1);
+    else if (f.nth > 1)
+        bus.unplugAfterTransfers(node, f.nth - 1);
+}
+
+// Whether the device's transfers before the fault went as in the clean run and the fault hit the
+// transfer it was meant for (an unplug: nothing more, or one that found the device gone); for the
+// clean run, whether it went the same again.
+QString missed(vusb::NodeId node, const Fault &f)
+{
+    const std::vector<vusb::TransferRecord> log = vusb::Bus::instance().transfers(node);
+    QByteArray requests;
+    for (const vusb::TransferRecord &t : log)
+        requests += char(t.request);
+    const int before = f.nth - 1;
+    if (f.nth == 0 ? requests != f.clean : requests.left(before) != f.clean.left(before))
+        return "requests " + requests.toHex(' ') + ", in the clean run " + f.clean.toHex(' ');
+    if (f.nth == 0 || (f.unplug() && requests.size() == before))
+        return QString();
+    const bool hit = requests.size() > before && log[size_t(before)].result == f.code()
+        && (f.unplug() || log[size_t(before)].request == f.request);
+    return hit ? QString() : QStringLiteral("transfer %1 did not fail as meant").arg(f.nth);
 }
 
 // "Nothing left open": handles, claims and device lists at once (they are given back before a
@@ -205,689 +196,417 @@ void inject(vusb::NodeId node, const Injection &f)
 QString leftovers(int baseline)
 {
     vusb::Bus &bus = vusb::Bus::instance();
-    QStringList found;
-    if (bus.openHandles() != 0)
-        found << QStringLiteral("%1 open handle(s)").arg(bus.openHandles());
-    if (bus.claimedInterfaces() != 0)
-        found << QStringLiteral("%1 claimed interface(s)").arg(bus.claimedInterfaces());
-    if (bus.openDeviceLists() != 0)
-        found << QStringLiteral("%1 device list(s)").arg(bus.openDeviceLists());
+    QString found = QString::fromStdString(bus.leakReport());
+    found.remove(
+        QRegularExpression(QStringLiteral("^\\d+ libusb_device reference\\S+ never released; ")));
     if (!QTest::qWaitFor([&] { return bus.liveReferences() == baseline; }, 5000))
-        found << QStringLiteral("%1 reference(s) where %2 are held by the test")
+        found += QStringLiteral("%1 reference(s), the test holds %2")
                      .arg(bus.liveReferences())
                      .arg(baseline);
-    for (const std::string &m : bus.misuse())
-        found << QString::fromStdString("misuse: " + m);
-    return found.join(QStringLiteral("; "));
+    return found;
 }
 
-// Checks that the fault hit the transfer it was meant for, and that everything before it went
-// as in the clean run.
-QString hitCheck(
-    const std::vector<vusb::TransferRecord> &log, const QByteArray &clean, const Injection &f)
-{
-    const int before = f.index - 1;
-    if (int(log.size()) < before)
-        return QStringLiteral("only %1 transfer(s) before the fault").arg(log.size());
-    for (int j = 0; j < before; ++j) {
-        if (log[size_t(j)].request != uint8_t(clean.at(j)))
-            return QStringLiteral("transfer %1 differs from the clean run").arg(j + 1);
+// One operation on its devices, and what its task sent in arrival order, as text ("... error:
+// <text>" for an error). Run 0 is the request under test, run 1 the follow-up; `ends` counts the
+// events up to each completion.
+struct Rig : QObject {
+    Rig(const QString &name, const Templates &texts, int request = -1)
+        : name(name)
+        , texts(texts)
+        , request(request)
+    {
     }
-    if (f.kind == Kind::Unplug) {
-        // Nothing more, or a transfer that found the device gone.
-        if (int(log.size()) > before && log[size_t(before)].result != LIBUSB_ERROR_NO_DEVICE)
-            return QStringLiteral("transfer %1 still reached the device").arg(f.index);
-        return QString();
+    virtual void start(int run) = 0;
+    virtual bool settle() { return true; } // every result sent so far has arrived
+    // What is wrong with the results of `run` beyond the common checks.
+    virtual QString wrong(int run, const Fault &f) = 0;
+
+    void add(const QString &event, bool completes = false)
+    {
+        list << event;
+        if (completes)
+            ends << list.size();
     }
-    if (int(log.size()) <= before)
-        return QStringLiteral("transfer %1 never happened").arg(f.index);
-    const vusb::TransferRecord &t = log[size_t(before)];
-    if (t.request != f.request || t.result != codeOf(f.kind))
-        return QStringLiteral("transfer %1 is %2 -> %3")
-            .arg(f.index)
-            .arg(t.request, 2, 16, QLatin1Char('0'))
-            .arg(t.result);
-    return QString();
-}
-
-// Adds the rows of one operation: a clean run, then every transfer of the clean run with every
-// kind of fault. `nodes` names the device of each transfer (for a scan), `names` how a row names
-// it.
-void addRows(const QString &op, const QByteArray &requests, const QByteArray &nodes = {},
-    const QStringList &names = {})
-{
-    QTest::newRow(qPrintable(op + " clean")) << op << Injection() << 0 << requests << nodes;
-    std::map<std::pair<int, int>, int> occurrences; // (device, request)
-    std::map<int, int> perNode;
-    for (int i = 0; i < requests.size(); ++i) {
-        const int node = nodes.isEmpty() ? 0 : nodes.at(i);
-        const int request = uint8_t(requests.at(i));
-        const int occurrence = ++occurrences[{node, request}];
-        const int nodeTransfer = ++perNode[node];
-        for (Kind kind : kinds) {
-            const QString name = QStringLiteral("%1 %2%3#%4 %5")
-                                     .arg(op, names.isEmpty() ? QString() : names.at(node) + ' ')
-                                     .arg(request, 2, 16, QLatin1Char('0'))
-                                     .arg(occurrence)
-                                     .arg(kindNames[int(kind)]);
-            QTest::newRow(qPrintable(name))
-                << op << Injection {i + 1, request, occurrence, nodeTransfer, kind} << node
-                << requests << nodes;
-        }
+    bool waitFor(int runs)
+    {
+        return QTest::qWaitFor([&] { return ends.size() >= runs; }, runBoundMs);
     }
-}
+    QStringList events(int run) const
+    {
+        const int from = run ? ends.value(run - 1) : 0;
+        return list.mid(from, ends.value(run, list.size()) - from);
+    }
+    bool settled(int runs) const { return ends.size() == runs && ends.last() == list.size(); }
+    QString unless(bool ok, const QString &what) const
+    {
+        return ok ? QString() : what + " in: " + list.join(QStringLiteral(" | "));
+    }
 
-void addColumns()
-{
-    QTest::addColumn<QString>("op");
-    QTest::addColumn<Injection>("fault");
-    QTest::addColumn<int>("device"); // which device the fault is on (a scan's)
-    QTest::addColumn<QByteArray>("clean"); // request codes of the clean run
-    QTest::addColumn<QByteArray>("cleanNodes"); // and their devices (a scan's)
-}
-
-// --- updates and repairs -------------------------------------------------------------------
+    const QString name;
+    const Templates &texts;
+    const int request; // the request code a text names
+    bool anyErrors = false; // a failed scan may report any number of them
+    bool replugged = false; // the faulted device, for the follow-up
+    vusb::Bus &bus = vusb::Bus::instance();
+    std::vector<vusb::NodeId> nodes; // the devices a fault may hit
+    QStringList nodeNames; // how rows name them, when more than one
+    QStringList list;
+    QVector<int> ends;
+};
 
 struct UpdateOp {
     const char *name;
     const char *product;
     uint16_t family;
     NorbyState state;
+    DeviceMode mode;
     bool edidOnly;
 };
 
 const UpdateOp updateOps[] = {
-    {"framed", "kestrel3", 0x3600, NorbyState::Application, false},
-    {"plain", "kestrel3_4k", 0x3630, NorbyState::Application, false},
-    {"edid", "harrier3", 0x3660, NorbyState::Application, true},
-    {"soft repair", "kestrel3", 0x3600, NorbyState::SoftRepair, false},
-    {"hard repair", "kestrel3_4k", 0x3630, NorbyState::BootLoader, false},
-};
-
-const UpdateOp &updateOp(const QString &name)
-{
-    for (const UpdateOp &op : updateOps) {
-        if (name == QLatin1String(op.name))
-            return op;
-    }
-    qFatal("no operation %s", qPrintable(name));
-}
-
-// The signals of one UpdateTask, in arrival order: progress as numbers, "error: <text>",
-// "complete".
-struct UpdateEvents : QObject {
-    explicit UpdateEvents(UpdateTask &task)
-    {
-        QObject::connect(&task, &UpdateTask::progress, this,
-            [this](int percent) { list << QString::number(percent); });
-        QObject::connect(&task, &UpdateTask::error, this,
-            [this](const QString &text) { list << "error: " + text; });
-        QObject::connect(&task, &UpdateTask::complete, this, [this] { list << "complete"; });
-    }
-    bool waitForCompletes(int count)
-    {
-        return QTest::qWaitFor([&] { return list.count("complete") >= count; }, runBoundMs);
-    }
-    QStringList list;
+    {"framed", "kestrel3", 0x3600, NorbyState::Application, Normal, false},
+    {"plain", "kestrel3_4k", 0x3630, NorbyState::Application, Normal, false},
+    {"edid", "harrier3", 0x3660, NorbyState::Application, Normal, true},
+    {"soft repair", "kestrel3", 0x3600, NorbyState::SoftRepair, SoftRepair, false},
+    {"hard repair", "kestrel3_4k", 0x3630, NorbyState::BootLoader, HardRepair, false},
 };
 
 // The device under test behind the hub on port 2, a healthy application device of the same
-// family on port 4 for the follow-up run.
-struct UpdateRig {
-    explicit UpdateRig(const UpdateOp &op)
+// family on port 4 for the follow-up; progress recorded as numbers, the end as "complete".
+struct UpdateRig : Rig {
+    UpdateRig(const UpdateOp &op, const QString &package)
+        : Rig(op.name, updateTexts)
+        , op(op)
+        , package(package)
     {
         const Topology topology = Topology::build();
-        NorbyDevice::Config config;
-        config.familyId = op.family;
-        config.state = op.state;
-        device = std::make_shared<NorbyDevice>(config);
-        node = bus.plug(topology.hub, 2, device);
-        healthy = NorbyDevice::make(op.family, NorbyState::Application);
-        healthyNode = bus.plug(topology.hub, 4, healthy);
-        desc = describe(node);
-        desc.mode = modeOf[int(op.state)];
-        healthyDesc = describe(healthyNode);
+        nodes = {bus.plug(topology.hub, 2, NorbyDevice::make(op.family, op.state))};
+        desc = describe(nodes[0]);
+        desc.mode = op.mode;
+        healthyDesc = describe(bus.plug(topology.hub, 4, healthy));
+        connect(&task, &UpdateTask::progress, this, [this](int p) { add(QString::number(p)); });
+        connect(&task, &UpdateTask::error, this, [this](const QString &t) { add("error: " + t); });
+        connect(&task, &UpdateTask::complete, this, [this] { add("complete", true); });
+    }
+    void start(int run) override { emit task.start(run ? healthyDesc : desc, package); }
+    // Progress rises, to 100 unless the run failed; the follow-up starts at 1 and leaves the
+    // package in the healthy device.
+    QString wrong(int run, const Fault &f) override
+    {
+        QList<int> values;
+        for (const QString &event : events(run)) {
+            if (event != "complete" && !event.contains("error: "))
+                values << event.toInt();
+        }
+        const bool rising = std::is_sorted(values.begin(), values.end())
+            && (run == 0 && f.nth ? !values.contains(100) : values.endsWith(100));
+        if (run == 0 || !rising)
+            return unless(rising, "progress");
+        const vdev::NorbyFlash &flash = healthy->flash();
+        const QByteArray none;
+        return unless(events(1).value(0) == "1"
+                && bytesOf(flash.fx3Flash()) == (op.edidOnly ? none : microcode)
+                && bytesOf(flash.fpgaFlash()) == (op.edidOnly ? none : fpga)
+                && flash.edid() == edid,
+            "the follow-up's start or flash");
     }
 
-    vusb::Bus &bus = vusb::Bus::instance();
-    std::shared_ptr<NorbyDevice> device;
-    std::shared_ptr<NorbyDevice> healthy;
-    vusb::NodeId node = -1;
-    vusb::NodeId healthyNode = -1;
-    DeviceDescription desc;
-    DeviceDescription healthyDesc;
+    const UpdateOp &op;
+    const QString package;
+    const std::shared_ptr<NorbyDevice> healthy
+        = NorbyDevice::make(op.family, NorbyState::Application);
+    DeviceDescription desc, healthyDesc;
+    UpdateTask task {nullptr, pacing};
 };
 
-// --- scans ---------------------------------------------------------------------------------
-
-// Root 1, ports 1-4: a KESTREL3 in its application firmware, an OSPREYX3 that needs its
-// driver installed first (so the scan takes a second pass), a KESTREL3 4K in soft repair and
-// an FX3 boot loader. Only the two application devices see transfers (the ping).
-const QStringList scanDeviceNames = {"app", "driver", "soft", "boot"};
-
-struct ScanRig {
+// Root 1, ports 1-4: a KESTREL3 in its application firmware, an OSPREYX3 that needs its driver
+// installed first (so the scan takes a second pass), a KESTREL3 4K in soft repair and an FX3
+// boot loader. Only the two application devices see transfers (the ping). Devices are recorded
+// as "<vid>:<pid>".
+struct ScanRig : Rig {
     ScanRig()
+        : Rig(QStringLiteral("scan"), scanTexts)
     {
+        anyErrors = true;
+        nodeNames = QStringList {"app", "driver", "soft", "boot"};
         const Topology topology = Topology::build();
-        nodes.push_back(
-            bus.plug(topology.root1, 1, NorbyDevice::make(0x3600, NorbyState::Application)));
-        nodes.push_back(
-            bus.plug(topology.root1, 2, NorbyDevice::make(0x3620, NorbyState::Application)));
-        nodes.push_back(
-            bus.plug(topology.root1, 3, NorbyDevice::make(0x3630, NorbyState::SoftRepair)));
-        nodes.push_back(
-            bus.plug(topology.root1, 4, NorbyDevice::make(0x3640, NorbyState::BootLoader)));
+        const std::pair<uint16_t, NorbyState> devices[]
+            = {{0x3600, NorbyState::Application}, {0x3620, NorbyState::Application},
+                {0x3630, NorbyState::SoftRepair}, {0x3640, NorbyState::BootLoader}};
+        for (const auto &[family, state] : devices)
+            nodes.push_back(bus.plug(
+                topology.root1, uint8_t(nodes.size() + 1), NorbyDevice::make(family, state)));
         bus.requireDriver(nodes[1]);
-        // One for the first scan; one for a second scan when the first never reached it.
-        bus.scriptDriverInstall({0, 0});
+        bus.scriptDriverInstall({0, 0}); // a second scan's when the first never reached it
+        connect(&scanner, &DeviceScanner::newDevice, this, [this](const DeviceDescription &d) {
+            add(QString::asprintf("%04x:%04x", d.vendorId, d.productId));
+        });
+        connect(&scanner, &DeviceScanner::error, this,
+            [this](const QString &t) { add("error: " + t); });
+        connect(&scanner, &DeviceScanner::complete, this, [this] { add("complete", true); });
     }
-    vusb::Bus &bus = vusb::Bus::instance();
-    std::vector<vusb::NodeId> nodes;
-};
-
-// What every scan reports once, whatever failed in an earlier one.
-const QStringList everyScannedDevice = {"04b4:00f3", "2b77:3601", "2b77:3621", "2b77:3630"};
-
-struct ScanEvents : QObject {
-    explicit ScanEvents(DeviceScanner &scanner)
+    void start(int) override { emit scanner.scan(); }
+    // Every device once; after a fault, no device twice and the two without transfers.
+    QString wrong(int run, const Fault &f) override
     {
-        QObject::connect(
-            &scanner, &DeviceScanner::newDevice, this, [this](const DeviceDescription &d) {
-                list << QString::asprintf("device %04x:%04x", d.vendorId, d.productId);
-            });
-        QObject::connect(&scanner, &DeviceScanner::error, this,
-            [this](const QString &text) { list << "error: " + text; });
-        QObject::connect(&scanner, &DeviceScanner::complete, this, [this] { list << "complete"; });
+        QStringList found = events(run).filter(QRegularExpression("^[0-9a-f]{4}:[0-9a-f]{4}$"));
+        found.sort();
+        if (found == QStringList {"04b4:00f3", "2b77:3601", "2b77:3621", "2b77:3630"})
+            return QString();
+        return unless(run == 0 && f.nth && found.removeDuplicates() == 0
+                && found.contains("2b77:3630") && found.contains("04b4:00f3"),
+            "devices");
     }
-    bool waitForCompletes(int count)
-    {
-        return QTest::qWaitFor([&] { return list.count("complete") >= count; }, runBoundMs);
-    }
-    QStringList list;
-};
 
-// --- configuration requests ------------------------------------------------------------------
+    DeviceScanner scanner;
+};
 
 struct ConfigOp {
     const char *name;
-    int action; // 0 flags, 1 input status, 2 user modes
-    bool write;
+    int action; // into ConfigRig::actions
     uint8_t request;
+    const char *written; // what a write leaves in the device's block, in hex; null for a read
 };
 
 const ConfigOp configOps[] = {
-    {"flags read", 0, false, 0xE2},
-    {"flags write", 0, true, 0xE3},
-    {"user mode read", 2, false, 0xB3},
-    {"user mode write", 2, true, 0xB3},
-    {"input status read", 1, false, 0xB2},
+    {"flags read", 0, 0xE2, nullptr},
+    {"flags write", 0, 0xE3, "16"},
+    {"user mode read", 2, 0xB3, nullptr},
+    {"user mode write", 2, 0xB3, "8002e00100"},
+    {"input status read", 1, 0xB2, nullptr},
 };
 
-const ConfigOp &configOp(const QString &name)
+QByteArray hex(const void *data, size_t size)
 {
-    for (const ConfigOp &op : configOps) {
-        if (name == QLatin1String(op.name))
-            return op;
-    }
-    qFatal("no configuration request %s", qPrintable(name));
+    return QByteArray(static_cast<const char *>(data), int(size)).toHex();
 }
 
-// Request code 0x01: no action takes it, the device stalls it. Its completion on the task
-// proves that every result sent before it has arrived.
-constexpr uint8_t Sentinel = 0x01;
-
-// The results one action passes on, as text: "<request> get <hex> <size>", "<request> set",
-// "<request> error <text>".
-struct ConfigEvents : QObject {
-    explicit ConfigEvents(ConfigDeviceBase &source)
+// One application device behind the hub with settings of its own, and the engine as the window
+// builds it: one task, three actions, whose results are recorded as "<action>:<request> get
+// <hex> <size>", "<action>:<request> set" and "<action>:<request> error: <text>".
+struct ConfigRig : Rig {
+    explicit ConfigRig(const ConfigOp &op)
+        : Rig(op.name, configTexts, op.request)
+        , op(op)
     {
-        QObject::connect(&source, &ConfigDeviceBase::getRequestComplete, this,
-            [this](uint8_t request, const ConfigDeviceDataPtr &ptr, uint16_t size) {
-                const QByteArray data(reinterpret_cast<const char *>(ptr.data()), ptr ? size : 0);
-                list << QString::number(request) + " get "
-                        + (ptr ? QString::fromLatin1(data.toHex()) : QStringLiteral("null")) + ' '
-                        + QString::number(size);
-            });
-        QObject::connect(&source, &ConfigDeviceBase::setRequestComplete, this,
-            [this](uint8_t request) { list << QString::number(request) + " set"; });
-        QObject::connect(
-            &source, &ConfigDeviceBase::error, this, [this](uint8_t request, const QString &text) {
-                list << QString::number(request) + " error " + text;
-            });
+        nodes = {node};
+        vdev::NorbySettings &s = model->settings();
+        s.setFlags(0x12);
+        s.setUserMode(1, {0x80, 0x07, 0x38, 0x04, 0x00});
+        vdev::NorbySettings::InputStatusBlock status;
+        std::iota(status.begin(), status.end(), uint8_t(0x41));
+        s.setInputStatus(status);
+        for (size_t a = 0; a < actions.size(); ++a) {
+            const auto record = [this, a](uint8_t request, const QString &what, bool completes) {
+                add(QStringLiteral("%1:%2 %3").arg(a).arg(request).arg(what), completes);
+            };
+            connect(actions[a], &ConfigDeviceBase::getRequestComplete, this,
+                [record](uint8_t request, const ConfigDeviceDataPtr &ptr, uint16_t size) {
+                    const QByteArray data = ptr ? hex(ptr.data(), size) : "null";
+                    record(request, "get " + data + ' ' + QByteArray::number(size), true);
+                });
+            connect(actions[a], &ConfigDeviceBase::setRequestComplete, this,
+                [record](uint8_t request) { record(request, "set", true); });
+            connect(actions[a], &ConfigDeviceBase::error, this,
+                [record](
+                    uint8_t request, const QString &t) { record(request, "error: " + t, false); });
+        }
+        // Request 0x01, which no action takes and the device stalls, proves by its completion
+        // that every result sent before it has arrived.
+        connect(task.get(), &ConfigDeviceBase::getRequestComplete, this,
+            [this](uint8_t request) { sentinels += request == 0x01 ? 1 : 0; });
     }
-    QStringList list;
+
+    void start(int run) override
+    {
+        const DeviceDescription d = run && replugged ? describe(node) : desc;
+        if (op.action == 1)
+            input.get(d);
+        else if (op.action == 0)
+            op.written ? flags.set(d, 0x16) : flags.get(d);
+        else
+            op.written ? modes.set(d, UserMode {640, 480, 0}, 0xB3, 1) : modes.get(d, 0xB3, 1);
+    }
+
+    bool settle() override
+    {
+        const int before = sentinels;
+        emit task->getConfigDeviceData(desc, 0x01, makeConfigDeviceData(1), 1, 0, 0);
+        return QTest::qWaitFor([&] { return sentinels > before; }, runBoundMs);
+    }
+
+    // After a fault one error, then one completion of the same request (a failed read has no
+    // data); else the one result of the request done right, checked against the device.
+    QString wrong(int run, const Fault &f) override
+    {
+        const QString code = QStringLiteral("%1:%2").arg(op.action).arg(op.request);
+        const QStringList got = events(run);
+        if (run == 0 && f.nth)
+            return unless(got.size() == 2 && got[0].startsWith(code + " error: ")
+                    && (got[1] == code + " get null 0" || (op.written && got[1] == code + " set")),
+                "results");
+        QByteArray block;
+        bus.locked([&] {
+            const vdev::NorbySettings &s = model->settings();
+            const uint8_t flags = s.flags();
+            block = op.action == 0 ? hex(&flags, 1)
+                : op.action == 1   ? hex(s.inputStatus().data(), s.inputStatus().size())
+                                   : hex(s.userMode(1).data(), 5);
+        });
+        const QString expected = op.written
+            ? code + (block == op.written ? " set" : " set, but the device did not store it")
+            : QStringLiteral("%1 get %2 %3").arg(code, block).arg(block.size() / 2);
+        return unless(
+            got == QStringList {expected} || (run == 0 && got.size() == 1), expected + " expected");
+    }
+
+    const ConfigOp &op;
+    std::shared_ptr<NorbyDevice> model = NorbyDevice::make(0x3620, NorbyState::Application);
+    vusb::NodeId node = bus.plug(Topology::build().hub, 2, model);
+    DeviceDescription desc = describe(node);
+    std::unique_ptr<ConfigDeviceTask> task = std::make_unique<ConfigDeviceTask>();
+    DeviceFlagsAction flags {task.get()};
+    InputStatusAction input {task.get()};
+    UserModeAction modes {task.get()};
+    const std::array<ConfigDeviceBase *, 3> actions {&flags, &input, &modes};
+    int sentinels = 0;
 };
 
-// Qt's debug output goes nowhere unless LUMEXOR_FAULTMATRIX_LOG is set; the rest goes on to the
-// test's own handler.
-QtMessageHandler testHandler = nullptr;
-
-void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+// The rows of one operation: its clean run, then each of its transfers failed in each way; the
+// number of those.
+int addRows(int op, const Rig &clean)
 {
-    if (type != QtDebugMsg && testHandler)
-        testHandler(type, context, text);
+    std::map<int, QByteArray> own; // each device's requests
+    for (const vusb::TransferRecord &t : clean.bus.transfers()) {
+        const auto at = std::find(clean.nodes.begin(), clean.nodes.end(), t.node);
+        if (at != clean.nodes.end())
+            own[int(at - clean.nodes.begin())] += char(t.request);
+    }
+    QTest::newRow(qPrintable(clean.name + " clean")) << op << Fault {0, 0, 0, 0, 0, own[0]};
+    int cases = 0;
+    for (const auto &[device, requests] : own) {
+        const QString where = clean.nodeNames.isEmpty() ? QString() : clean.nodeNames[device] + ' ';
+        for (int i = 0; i < requests.size(); ++i) {
+            const auto request = uint8_t(requests[i]);
+            Fault f {
+                i + 1, device, request, requests.left(i + 1).count(char(request)), 0, requests};
+            for (; f.kind < int(std::size(kinds)); ++f.kind, ++cases) {
+                QTest::newRow(qPrintable(QStringLiteral("%1 %2%3#%4 %5")
+                                             .arg(clean.name, where)
+                                             .arg(request, 2, 16, QLatin1Char('0'))
+                                             .arg(f.occurrence)
+                                             .arg(kinds[f.kind].first)))
+                    << op << f;
+            }
+        }
+    }
+    qInfo("fault cases: %s %d", qPrintable(clean.name), cases);
+    return cases;
 }
+
+// Takes the product's USB logs, some megabytes over the matrix.
+struct Discard : std::streambuf {
+    int overflow(int c) override { return traits_type::not_eof(c); }
+};
 
 } // namespace
 
-class tst_FaultMatrix : public testsupport::BusTestCase
+class tst_FaultMatrix : public BusTestCase
 {
     Q_OBJECT
 
-    std::vector<std::unique_ptr<ZipPackage>> packages_;
-    std::map<std::string, QString> paths_; // by product, "+edid" for the EDID-only package
-    std::map<QString, int> cases_; // fault cases run, by operation
-    std::streambuf *cerr_ = nullptr;
-    std::streambuf *clog_ = nullptr;
+    std::array<ZipPackage, std::size(updateOps)> packages_;
+    std::array<QString, std::size(updateOps)> paths_;
+    Discard discard_;
+    std::streambuf *const cerr_ = std::cerr.rdbuf();
+    std::streambuf *const clog_ = std::clog.rdbuf();
 
-    struct Discard : std::streambuf {
-        int overflow(int c) override { return traits_type::not_eof(c); }
-    } discard_;
-
-    QString package(const UpdateOp &op) const
+    // The updates, the scan, the configuration requests.
+    std::unique_ptr<Rig> makeRig(int op) const
     {
-        return paths_.at(std::string(op.product) + (op.edidOnly ? "+edid" : ""));
-    }
-
-    void addPackage(const std::string &product, bool edidOnly)
-    {
-        const ProductInfo &row = productTable.at(product);
-        auto zip = std::make_unique<ZipPackage>();
-        zip->add("product.info", QByteArray::fromStdString(product) + '\n');
-        if (!edidOnly) {
-            zip->add(row.microcodeImage, microcode);
-            zip->add(row.fpgaImage, fpga, ZipPackage::Deflated);
-            zip->add(row.sandboxImage, bootImage({{loadAddress, sandboxCode}}, loadAddress));
-        }
-        zip->add(row.edidFile, edidText(edid));
-        paths_[product + (edidOnly ? "+edid" : "")] = zip->write();
-        packages_.push_back(std::move(zip));
-    }
-
-    void tally(const QString &op, const Injection &fault)
-    {
-        if (fault.index > 0)
-            ++cases_[op];
+        constexpr int updates = int(std::size(updateOps));
+        if (op < updates)
+            return std::make_unique<UpdateRig>(updateOps[op], paths_[size_t(op)]);
+        if (op == updates)
+            return std::make_unique<ScanRig>();
+        return std::make_unique<ConfigRig>(configOps[op - updates - 1]);
     }
 
 private slots:
     void initTestCase()
     {
-        qRegisterMetaType<Injection>();
-        addPackage("kestrel3", false);
-        addPackage("kestrel3_4k", false);
-        addPackage("harrier3", true);
-        for (const auto &[name, path] : paths_)
-            QVERIFY2(!path.isEmpty(), name.c_str());
-        // Hundreds of runs: the product's debug output and EDID echo would bury a failure.
+        qRegisterMetaType<Fault>();
+        for (size_t i = 0; i < std::size(updateOps); ++i) {
+            const ProductInfo &row = productTable.at(updateOps[i].product);
+            ZipPackage &zip = packages_[i];
+            zip.add("product.info", QByteArray(updateOps[i].product) + '\n');
+            if (!updateOps[i].edidOnly) {
+                zip.add(row.microcodeImage, microcode);
+                zip.add(row.fpgaImage, fpga, ZipPackage::Deflated);
+                zip.add(row.sandboxImage, bootImage({{loadAddress, sandboxCode}}, loadAddress));
+            }
+            paths_[i] = zip.add(row.edidFile, edidText(edid)).write();
+            QVERIFY(!paths_[i].isEmpty());
+        }
         if (qEnvironmentVariableIsEmpty("LUMEXOR_FAULTMATRIX_LOG")) {
-            cerr_ = std::cerr.rdbuf(&discard_);
-            clog_ = std::clog.rdbuf(&discard_);
-            testHandler = qInstallMessageHandler(quietHandler);
+            std::cerr.rdbuf(&discard_);
+            std::clog.rdbuf(&discard_);
+            QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
         }
     }
 
     void cleanupTestCase()
     {
-        if (cerr_) {
-            std::cerr.rdbuf(cerr_);
-            std::clog.rdbuf(clog_);
-            qInstallMessageHandler(testHandler);
-        }
-        int total = 0;
-        for (const auto &[op, n] : cases_) {
-            qInfo("fault cases: %s %d", qPrintable(op), n);
-            total += n;
-        }
-        qInfo("fault cases: total %d", total);
+        std::cerr.rdbuf(cerr_);
+        std::clog.rdbuf(clog_);
     }
 
-    void updates_data()
+    void faults_data()
     {
-        addColumns();
-        vusb::Bus &bus = vusb::Bus::instance();
-        for (const UpdateOp &op : updateOps) {
-            // The clean run that the rows number their transfers by.
-            QByteArray requests;
-            bus.reset();
-            {
-                UpdateRig rig(op);
-                UpdateTask task(nullptr, pacing);
-                UpdateEvents events(task);
-                emit task.start(rig.desc, package(op));
-                if (!events.waitForCompletes(1))
-                    qWarning("the clean %s run did not complete", op.name);
-                for (const vusb::TransferRecord &t : bus.transfers(rig.node))
-                    requests += char(t.request);
-            }
-            bus.reset();
-            addRows(QString::fromLatin1(op.name), requests);
+        QTest::addColumn<int>("op");
+        QTest::addColumn<Fault>("fault");
+        int cases = 0;
+        for (int op = 0; op < int(std::size(updateOps) + 1 + std::size(configOps)); ++op) {
+            vusb::Bus::instance().reset();
+            const std::unique_ptr<Rig> clean = makeRig(op);
+            clean->start(0);
+            if (!clean->waitFor(1))
+                qWarning("the clean %s did not complete", qPrintable(clean->name));
+            cases += addRows(op, *clean);
         }
+        qInfo("fault cases: total %d", cases);
     }
 
-    void updates()
+    void faults()
     {
-        QFETCH(QString, op);
-        QFETCH(Injection, fault);
-        QFETCH(QByteArray, clean);
-        const UpdateOp &operation = updateOp(op);
-        tally(op, fault);
-        UpdateRig rig(operation);
-        inject(rig.node, fault);
-        const int baseline = rig.bus.liveReferences();
-
-        UpdateTask task(nullptr, pacing);
-        UpdateEvents events(task);
-        emit task.start(rig.desc, package(operation));
-        QVERIFY2(events.waitForCompletes(1), qPrintable(events.list.join(' ')));
-        const QString left = leftovers(baseline);
-        QVERIFY2(left.isEmpty(), qPrintable(left));
-
-        const QStringList first = events.list.mid(0, events.list.indexOf("complete") + 1);
-        const QString seen = first.join(QStringLiteral(" | "));
-        if (!qEnvironmentVariableIsEmpty("LUMEXOR_FAULTMATRIX_EVENTS"))
-            qInfo("%s", qPrintable(seen));
-        const QStringList errors = first.filter(QRegularExpression("^error: "));
-        QList<int> values;
-        for (const QString &event : first) {
-            if (event != "complete" && !event.startsWith("error: "))
-                values << event.toInt();
-        }
-        QVERIFY2(std::is_sorted(values.begin(), values.end()), qPrintable(seen));
-        if (fault.index == 0) {
-            QVERIFY2(errors.isEmpty(), qPrintable(seen));
-            QVERIFY2(values.endsWith(100), qPrintable(seen));
-            QCOMPARE(rig.bus.transfers(rig.node).size(), size_t(clean.size()));
-        } else {
-            const QString missed = hitCheck(rig.bus.transfers(rig.node), clean, fault);
-            QVERIFY2(missed.isEmpty(), qPrintable(missed));
-            QVERIFY2(errors.size() == 1, qPrintable("not one error: " + seen));
-            const QString wrong = judge(errors.first().mid(7), updateTexts, codeOf(fault.kind));
-            QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
-            QVERIFY2(!values.contains(100), qPrintable(seen));
-        }
-
-        // The same task takes the next run, on the healthy device, and completes it once.
-        emit task.start(rig.healthyDesc, package(operation));
-        QVERIFY2(events.waitForCompletes(2), qPrintable(events.list.join(' ')));
-        const QString leftAgain = leftovers(baseline);
-        QVERIFY2(leftAgain.isEmpty(), qPrintable(leftAgain));
-        // Anything the failed run sent after its completion would show up here, first.
-        const QStringList second = events.list.mid(first.size());
-        const QString seenAgain = second.join(QStringLiteral(" | "));
-        QVERIFY2(second.value(0) == "1", qPrintable(seenAgain));
-        QVERIFY2(second.filter(QRegularExpression("^error: ")).isEmpty(), qPrintable(seenAgain));
-        QVERIFY2(
-            second.count("complete") == 1 && second.endsWith("complete"), qPrintable(seenAgain));
-        QVERIFY2(second.value(second.size() - 2) == "100", qPrintable(seenAgain));
-        QCOMPARE(events.list.count("complete"), 2);
-        vdev::NorbyFlash &flash = rig.healthy->flash();
-        QCOMPARE(bytesOf(flash.fx3Flash()), operation.edidOnly ? QByteArray() : microcode);
-        QCOMPARE(bytesOf(flash.fpgaFlash()), operation.edidOnly ? QByteArray() : fpga);
-        QCOMPARE(flash.edid(), edid);
-    }
-
-    void scans_data()
-    {
-        addColumns();
-        vusb::Bus &bus = vusb::Bus::instance();
-        QByteArray requests;
-        QByteArray nodes;
-        bus.reset();
-        {
-            ScanRig rig;
-            DeviceScanner scanner;
-            ScanEvents events(scanner);
-            emit scanner.scan();
-            if (!events.waitForCompletes(1))
-                qWarning("the clean scan did not complete");
-            for (const vusb::TransferRecord &t : bus.transfers()) {
-                requests += char(t.request);
-                nodes += char(
-                    std::find(rig.nodes.begin(), rig.nodes.end(), t.node) - rig.nodes.begin());
-            }
-        }
-        bus.reset();
-        addRows(QStringLiteral("scan"), requests, nodes, scanDeviceNames);
-    }
-
-    void scans()
-    {
-        QFETCH(QString, op);
-        QFETCH(Injection, fault);
-        QFETCH(int, device);
-        QFETCH(QByteArray, clean);
-        QFETCH(QByteArray, cleanNodes);
-        tally(op, fault);
-        ScanRig rig;
-        const vusb::NodeId node = rig.nodes.at(size_t(device));
+        QFETCH(int, op);
+        QFETCH(Fault, fault);
+        const std::unique_ptr<Rig> rig = makeRig(op);
+        const vusb::NodeId node = rig->nodes.at(size_t(fault.device));
         inject(node, fault);
-
-        auto scanner = std::make_unique<DeviceScanner>();
-        ScanEvents events(*scanner);
-        emit scanner->scan();
-        QVERIFY2(events.waitForCompletes(1), qPrintable(events.list.join(' ')));
-        const QString left = leftovers(0);
-        QVERIFY2(left.isEmpty(), qPrintable(left));
-
-        const QStringList first = events.list.mid(0, events.list.indexOf("complete") + 1);
-        const QString seen = first.join(QStringLiteral(" | "));
-        for (const QString &error : first.filter(QRegularExpression("^error: "))) {
-            const QString wrong = judge(error.mid(7), scanTexts, codeOf(fault.kind));
-            QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
-        }
-        // No device twice; those that see no transfer are there whatever failed.
-        QStringList devices = first.filter(QRegularExpression("^device "));
-        QVERIFY2(devices.removeDuplicates() == 0, qPrintable(seen));
-        QVERIFY2(devices.contains("device 2b77:3630") && devices.contains("device 04b4:00f3"),
-            qPrintable(seen));
-        if (fault.index == 0) {
-            QCOMPARE(devices.size(), everyScannedDevice.size());
-        } else {
-            // The scan's transfers, in order, on the faulted device and the rest alike.
-            std::vector<vusb::TransferRecord> log;
-            for (const vusb::TransferRecord &t : rig.bus.transfers()) {
-                if (t.node == node)
-                    log.push_back(t);
+        const int baseline = rig->bus.liveReferences();
+        // The faulted request, then the next one through the same task, which must go through;
+        // anything the failed one sent after its completion would show up in it.
+        for (int run = 0; run < 2; ++run) {
+            if (run && !rig->bus.attached(node)) {
+                rig->bus.replug(node);
+                rig->replugged = true;
             }
-            QByteArray own; // the clean run's transfers of the faulted device
-            for (int j = 0; j < clean.size(); ++j) {
-                if (cleanNodes.at(j) == device)
-                    own += clean.at(j);
-            }
-            Injection onNode = fault;
-            onNode.index = fault.nodeTransfer;
-            const QString missed = hitCheck(log, own, onNode);
-            QVERIFY2(missed.isEmpty(), qPrintable(missed));
-        }
-
-        // The next scan, with the device back if it left, finds every device once.
-        if (!rig.bus.attached(node))
-            rig.bus.replug(node);
-        emit scanner->scan();
-        QVERIFY2(events.waitForCompletes(2), qPrintable(events.list.join(' ')));
-        const QStringList second = events.list.mid(first.size());
-        const QString seenAgain = second.join(QStringLiteral(" | "));
-        QVERIFY2(
-            second.count("complete") == 1 && second.endsWith("complete"), qPrintable(seenAgain));
-        QStringList found = second.filter(QRegularExpression("^device "));
-        found.replaceInStrings(QRegularExpression("^device "), QString());
-        found.sort();
-        QVERIFY2(found == everyScannedDevice, qPrintable(seenAgain));
-        scanner.reset();
-        const QString leftAgain = leftovers(0);
-        QVERIFY2(leftAgain.isEmpty(), qPrintable(leftAgain));
-    }
-
-    void configures_data()
-    {
-        addColumns();
-        vusb::Bus &bus = vusb::Bus::instance();
-        for (const ConfigOp &op : configOps) {
-            QByteArray requests;
-            bus.reset();
-            {
-                ConfigRig rig;
-                ConfigEvents events(*rig.actions[size_t(op.action)]);
-                rig.issue(op, rig.desc);
-                if (!QTest::qWaitFor([&] { return !events.list.isEmpty(); }, runBoundMs))
-                    qWarning("the clean %s did not complete", op.name);
-                for (const vusb::TransferRecord &t : bus.transfers(rig.node))
-                    requests += char(t.request);
-            }
-            bus.reset();
-            addRows(QString::fromLatin1(op.name), requests);
+            rig->start(run);
+            VERIFY_EMPTY(rig->unless(rig->waitFor(run + 1), "no completion"));
+            if (run == 0)
+                VERIFY_EMPTY(missed(node, fault));
+            VERIFY_EMPTY(rig->unless(rig->settle() && rig->settled(run + 1), "not one completion"));
+            VERIFY_EMPTY(leftovers(baseline));
+            const QStringList errors = rig->events(run).filter(QStringLiteral("error: "));
+            VERIFY_EMPTY(rig->unless(
+                errors.size() == (run == 0 && fault.nth ? 1 : 0) || (run == 0 && rig->anyErrors),
+                "not one error"));
+            for (const QString &error : errors)
+                VERIFY_EMPTY(judge(error, rig->texts, fault.code(), rig->request));
+            VERIFY_EMPTY(rig->wrong(run, fault));
         }
     }
-
-    void configures()
-    {
-        QFETCH(QString, op);
-        QFETCH(Injection, fault);
-        QFETCH(QByteArray, clean);
-        const ConfigOp &request = configOp(op);
-        tally(op, fault);
-        ConfigRig rig;
-        std::vector<std::unique_ptr<ConfigEvents>> events;
-        for (ConfigDeviceBase *action : rig.actions)
-            events.push_back(std::make_unique<ConfigEvents>(*action));
-        const QStringList &lines = events[size_t(request.action)]->list;
-        inject(rig.node, fault);
-        const int baseline = rig.bus.liveReferences();
-
-        rig.issue(request, rig.desc);
-        QVERIFY2(QTest::qWaitFor([&] { return lines.size() >= (fault.index ? 2 : 1); }, runBoundMs),
-            qPrintable(lines.join(" | ")));
-        QVERIFY(rig.settle());
-        const QString left = leftovers(baseline);
-        QVERIFY2(left.isEmpty(), qPrintable(left));
-        const QString code = QString::number(request.request);
-        if (fault.index == 0) {
-            QCOMPARE(lines.size(), 1);
-        } else {
-            const QString missed = hitCheck(rig.bus.transfers(rig.node), clean, fault);
-            QVERIFY2(missed.isEmpty(), qPrintable(missed));
-            // One error, then one completion of the same request; a failed read has no data.
-            QVERIFY2(lines.size() == 2, qPrintable(lines.join(" | ")));
-            QVERIFY2(lines[0].startsWith(code + " error "), qPrintable(lines[0]));
-            const QString wrong
-                = judge(lines[0].section(' ', 2), configTexts, codeOf(fault.kind), request.request);
-            QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
-            const QStringList completions = request.write
-                ? QStringList {code + " set", code + " get null 0"}
-                : QStringList {code + " get null 0"};
-            QVERIFY2(completions.contains(lines[1]), qPrintable(lines[1]));
-        }
-
-        // The next request, with the device back if it left, goes through.
-        DeviceDescription desc = rig.desc;
-        if (!rig.bus.attached(rig.node)) {
-            rig.bus.replug(rig.node);
-            desc = describe(rig.node);
-        }
-        const int held = rig.bus.liveReferences(); // `desc` may hold one more
-        const int done = lines.size();
-        rig.issue(request, desc);
-        QVERIFY2(QTest::qWaitFor([&] { return lines.size() > done; }, runBoundMs),
-            qPrintable(lines.join(" | ")));
-        QVERIFY(rig.settle());
-        QCOMPARE(lines.mid(done), QStringList {rig.expected(request)});
-        for (size_t i = 0; i < events.size(); ++i) {
-            if (int(i) != request.action)
-                QVERIFY2(events[i]->list.isEmpty(), qPrintable(events[i]->list.join(" | ")));
-        }
-        const QString leftAgain = leftovers(held);
-        QVERIFY2(leftAgain.isEmpty(), qPrintable(leftAgain));
-    }
-
-private:
-    // One application device behind the hub with settings of its own, and the engine as the
-    // window builds it: one task, three actions.
-    struct ConfigRig {
-        ConfigRig()
-        {
-            vdev::NorbySettings &s = model->settings();
-            s.setFlags(0x12);
-            s.setUserMode(1, {0x80, 0x07, 0x38, 0x04, 0x00});
-            vdev::NorbySettings::InputStatusBlock status;
-            for (size_t i = 0; i < status.size(); ++i)
-                status[i] = uint8_t(0x41 + i);
-            s.setInputStatus(status);
-        }
-
-        void issue(const ConfigOp &op, const DeviceDescription &d)
-        {
-            switch (op.action) {
-            case 0:
-                if (op.write)
-                    flags.set(d, 0x16);
-                else
-                    flags.get(d);
-                break;
-            case 1:
-                input.get(d);
-                break;
-            default:
-                if (op.write)
-                    modes.set(d, UserMode {640, 480, 0}, 0xB3, 1);
-                else
-                    modes.get(d, 0xB3, 1);
-                break;
-            }
-        }
-
-        // The result line of `op` done right, checked against the device.
-        QString expected(const ConfigOp &op)
-        {
-            QString line;
-            bus.locked([&] {
-                vdev::NorbySettings &s = model->settings();
-                const QString code = QString::number(op.request);
-                if (op.write) {
-                    const bool stored = op.action == 0
-                        ? s.flags() == 0x16
-                        : bytesOf(std::vector<uint8_t>(s.userMode(1).begin(), s.userMode(1).end()))
-                            == QByteArray::fromHex("8002e00100");
-                    line = code + (stored ? " set" : " set, but the device did not store it");
-                } else if (op.action == 0) {
-                    line = code + " get " + QString::number(s.flags(), 16).rightJustified(2, '0')
-                        + " 1";
-                } else if (op.action == 1) {
-                    const auto &b = s.inputStatus();
-                    line = code + " get "
-                        + bytesOf(std::vector<uint8_t>(b.begin(), b.end())).toHex() + " 29";
-                } else {
-                    const auto &b = s.userMode(1);
-                    line = code + " get "
-                        + bytesOf(std::vector<uint8_t>(b.begin(), b.end())).toHex() + " 5";
-                }
-            });
-            return line;
-        }
-
-        bool settle()
-        {
-            QSignalSpy done(task.get(), &ConfigDeviceBase::getRequestComplete);
-            emit task->getConfigDeviceData(desc, Sentinel, makeConfigDeviceData(1), 1, 0, 0);
-            return QTest::qWaitFor(
-                [&] {
-                    return std::any_of(done.begin(), done.end(), [](const QList<QVariant> &args) {
-                        return args.at(0).value<uint8_t>() == Sentinel;
-                    });
-                },
-                runBoundMs);
-        }
-
-        vusb::Bus &bus = vusb::Bus::instance();
-        std::shared_ptr<NorbyDevice> model = NorbyDevice::make(0x3620, NorbyState::Application);
-        vusb::NodeId node = bus.plug(Topology::build().hub, 2, model);
-        DeviceDescription desc = describe(node);
-        std::unique_ptr<ConfigDeviceTask> task = std::make_unique<ConfigDeviceTask>();
-        DeviceFlagsAction flags {task.get()};
-        InputStatusAction input {task.get()};
-        UserModeAction modes {task.get()};
-        std::array<ConfigDeviceBase *, 3> actions {&flags, &input, &modes};
-    };
 };
 
 QTEST_GUILESS_MAIN(tst_FaultMatrix)
