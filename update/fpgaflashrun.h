@@ -26,8 +26,9 @@ struct Streamed {
     int abort = 0;
 };
 
-// Sends the image in chunks of flashChunkSize, each followed by progress in `start`..`end` and
-// a ready poll. `crc`, when given, is updated with every chunk before it is sent.
+// Sends the image in chunks of flashChunkSize, each followed by a ready poll, and progress in
+// `start`..`end` whenever its value changes. `crc`, when given, is updated with every chunk
+// before it is sent.
 Streamed stream(
     const FlashContext &context, int start, int end, ZipFile &file, uint64_t size, uint32_t *crc);
 
