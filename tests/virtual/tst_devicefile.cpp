@@ -21,7 +21,7 @@ private:
 
 namespace {
 
-// The parts of a spec the rows compare.
+// The parts of a device entry the rows compare.
 QString summary(const VirtualDeviceSpec &s)
 {
     const auto &c = s.config;

@@ -43,7 +43,7 @@ using HubPlaces = std::map<QString, vusb::NodeId>;
 // names: it has been power cycled since.
 std::shared_ptr<vdev::NorbyDevice> makeDevice(const VirtualDeviceSpec &spec, bool flashed = false);
 
-// Plugs `model` where `spec` says, adding the hubs on the way, and arms the spec's faults.
+// Plugs `model` at the place the entry gives, adding the hubs on the way, and arms its faults.
 vusb::NodeId plugDevice(vusb::Bus &bus, const VirtualDeviceSpec &spec,
     std::shared_ptr<vdev::NorbyDevice> model, HubPlaces &hubs);
 
