@@ -38,7 +38,7 @@ std::vector<VirtualDeviceSpec> defaultDevices();
 // Where the bus has each place of a device file: root hubs by "bus", hubs by "bus-port...".
 using HubPlaces = std::map<QString, vusb::NodeId>;
 
-// The model `spec` describes, with its settings as the file gives them. A device that earlier
+// The model an entry describes, with its settings as the file gives them. A device that earlier
 // runs flashed boots its application firmware (`flashed`), whatever repair state the file
 // names: it has been power cycled since.
 std::shared_ptr<vdev::NorbyDevice> makeDevice(const VirtualDeviceSpec &spec, bool flashed = false);
