@@ -366,14 +366,20 @@ void UpdateRepair::onDeviceFlagsError(uint8_t, const QString &text)
     QMessageBox::critical(this, tr("Device Access Error"), text);
 }
 
+UpdateRepair::UserModeWidgets UpdateRepair::userModeWidgets(uint16_t index) const
+{
+    const UserModeWidgets all[] = {{ui->userMode1, ui->userMode1Width, ui->userMode1Height},
+        {ui->userMode2, ui->userMode2Width, ui->userMode2Height},
+        {ui->userMode3, ui->userMode3Width, ui->userMode3Height}};
+    return all[index];
+}
+
 void UpdateRepair::showUserMode(uint16_t index, const UserMode &mode)
 {
-    QGroupBox *const boxes[] = {ui->userMode1, ui->userMode2, ui->userMode3};
-    QSpinBox *const widths[] = {ui->userMode1Width, ui->userMode2Width, ui->userMode3Width};
-    QSpinBox *const heights[] = {ui->userMode1Height, ui->userMode2Height, ui->userMode3Height};
-    boxes[index]->setChecked(mode.disabled == 0);
-    widths[index]->setValue(mode.width);
-    heights[index]->setValue(mode.height);
+    const UserModeWidgets widgets = userModeWidgets(index);
+    widgets.box->setChecked(mode.disabled == 0);
+    widgets.width->setValue(mode.width);
+    widgets.height->setValue(mode.height);
 }
 
 // The three modes go one request after another, each started by the completion of the one
@@ -410,15 +416,12 @@ void UpdateRepair::on_updateUserModesButton_clicked()
 
 void UpdateRepair::writeUserMode(uint16_t index)
 {
-    const QGroupBox *const boxes[] = {ui->userMode1, ui->userMode2, ui->userMode3};
-    const QSpinBox *const widths[] = {ui->userMode1Width, ui->userMode2Width, ui->userMode3Width};
-    const QSpinBox *const heights[]
-        = {ui->userMode1Height, ui->userMode2Height, ui->userMode3Height};
+    const UserModeWidgets widgets = userModeWidgets(index);
     userModeWriting = true;
     UserMode mode;
-    mode.width = uint16_t(widths[index]->value());
-    mode.height = uint16_t(heights[index]->value());
-    mode.disabled = boxes[index]->isChecked() ? 0 : 1;
+    mode.width = uint16_t(widgets.width->value());
+    mode.height = uint16_t(widgets.height->value());
+    mode.disabled = widgets.box->isChecked() ? 0 : 1;
     userModeAction->set(userModeDevice, mode, UserModeRequest, index);
 }
 

@@ -17,6 +17,9 @@
 #include <functional>
 #include <memory>
 
+class QGroupBox;
+class QSpinBox;
+
 namespace Ui {
 class UpdateRepair;
 }
@@ -87,6 +90,13 @@ private:
     bool beginDeviceRequest(DeviceDescription &out);
     // Reads the block of the current page when the page is one that shows device data.
     void requestPageData();
+    // The group box and spin boxes of user mode 0, 1 or 2.
+    struct UserModeWidgets {
+        QGroupBox *box;
+        QSpinBox *width;
+        QSpinBox *height;
+    };
+    UserModeWidgets userModeWidgets(uint16_t index) const;
     void writeUserMode(uint16_t index);
     void showUserMode(uint16_t index, const UserMode &mode);
     void warn(const QString &text);
