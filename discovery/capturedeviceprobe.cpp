@@ -1,4 +1,5 @@
 #include "controlrequest.h"
+#include "debuglog.h"
 #include "deviceaddressing.h"
 #include "probe.h"
 #include "probesupport.h"
@@ -30,7 +31,7 @@ bool hasUserModes(const QString &version)
 
 ProbeResult probeCaptureDevice(libusb_device *device, DeviceDescription &desc)
 {
-    qDebug() << "Probe KESTREL3/OSPREYX3/HARRIER3";
+    qCDebug(defaultLog) << "Probe KESTREL3/OSPREYX3/HARRIER3";
     libusb_device_descriptor descriptor {};
     if (libusb_get_device_descriptor(device, &descriptor) != 0)
         return ProbeResult::Error;
@@ -50,10 +51,10 @@ ProbeResult probeCaptureDevice(libusb_device *device, DeviceDescription &desc)
     const bool detached = libusb_kernel_driver_active(handle.get(), Interface) != 0
         && libusb_detach_kernel_driver(handle.get(), Interface) == 0;
 
-    qDebug() << "Claim interface:" << Interface;
+    qCDebug(defaultLog) << "Claim interface:" << Interface;
     const int claimed = libusb_claim_interface(handle.get(), Interface);
     if (claimed != 0) {
-        qDebug() << "Error claim usb interface: " << claimed;
+        qCDebug(defaultLog) << "Error claim usb interface: " << claimed;
         if (detached)
             libusb_attach_kernel_driver(handle.get(), Interface);
         return openFailureFallback(claimed, true).value_or(ProbeResult::Error);
@@ -67,7 +68,7 @@ ProbeResult probeCaptureDevice(libusb_device *device, DeviceDescription &desc)
     libusb_release_interface(handle.get(), Interface);
     if (detached)
         libusb_attach_kernel_driver(handle.get(), Interface);
-    qDebug() << "Ping device:" << pinged;
+    qCDebug(defaultLog) << "Ping device:" << pinged;
     if (pinged < 0)
         return ProbeResult::Error;
 

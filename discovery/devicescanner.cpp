@@ -1,10 +1,12 @@
 #include "devicescanner.h"
 
+#include "debuglog.h"
 #include "probetable.h"
 #include "usbdevicelist.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QVector>
 #include <libusb.h>
 
 #include <algorithm>
@@ -31,11 +33,12 @@ struct PassOutcome {
 // which follow from the rest.
 bool sameDevice(const DeviceDescription &a, const DeviceDescription &b)
 {
-    return a.vendorId == b.vendorId && a.productId == b.productId
-        && a.interfaceNumber == b.interfaceNumber && a.busNumber == b.busNumber
-        && a.deviceAddress == b.deviceAddress && a.portNumber == b.portNumber
-        && a.portPath == b.portPath && a.mode == b.mode && a.product == b.product
-        && a.serial == b.serial && a.version == b.version && a.modeText == b.modeText;
+    // The place on the bus first: it tells most devices apart in one comparison.
+    return a.busNumber == b.busNumber && a.deviceAddress == b.deviceAddress
+        && a.portNumber == b.portNumber && a.portPath == b.portPath && a.vendorId == b.vendorId
+        && a.productId == b.productId && a.interfaceNumber == b.interfaceNumber && a.mode == b.mode
+        && a.product == b.product && a.serial == b.serial && a.version == b.version
+        && a.modeText == b.modeText;
 }
 
 class Worker : public QObject
@@ -43,7 +46,10 @@ class Worker : public QObject
     Q_OBJECT
 
 signals:
-    void newDevice(const DeviceDescription &desc);
+    // The new devices of a pass, in the order found. One signal a pass rather than one a
+    // device: each queued signal wakes the scanner's thread, and waking it per device took
+    // longer than probing the device.
+    void devicesFound(const QVector<DeviceDescription> &found);
     void error(const QString &text);
     void scanComplete();
 
@@ -57,7 +63,7 @@ private:
 
 void Worker::scanDevices()
 {
-    qDebug() << "Scan devices";
+    qCDebug(defaultLog) << "Scan devices";
     std::vector<DeviceDescription> reported;
     bool installDriver = false;
 
@@ -65,7 +71,8 @@ void Worker::scanDevices()
         UsbDeviceList list;
         const ssize_t count = list.fetch();
         if (count < 0) {
-            qDebug() << "Can't get UBS device list" << libusb_error_name(static_cast<int>(count));
+            qCDebug(defaultLog) << "Can't get UBS device list"
+                                << libusb_error_name(static_cast<int>(count));
             break;
         }
         if (count == 0)
@@ -89,15 +96,22 @@ PassOutcome Worker::runPass(
     const UsbDeviceList &list, bool installDriver, std::vector<DeviceDescription> &reported)
 {
     PassOutcome outcome;
+    QVector<DeviceDescription> found;
+    const auto flush = [&] {
+        if (!found.isEmpty())
+            emit devicesFound(found);
+        found.clear();
+    };
     for (ssize_t i = 0; i < list.size(); ++i) {
         libusb_device *device = list.at(i);
         libusb_device_descriptor descriptor {};
         if (libusb_get_device_descriptor(device, &descriptor) != 0) {
             outcome.descriptorFailed = true;
+            flush();
             return outcome;
         }
-        qDebug().noquote() << "check device" << QString::number(descriptor.idVendor, 16) << "/"
-                           << QString::number(descriptor.idProduct, 16);
+        qCDebug(defaultLog).noquote() << "check device" << QString::number(descriptor.idVendor, 16)
+                                      << "/" << QString::number(descriptor.idProduct, 16);
 
         const ProbeEntry *entry = findProbe(descriptor.idVendor, descriptor.idProduct);
         if (!entry)
@@ -108,14 +122,12 @@ PassOutcome Worker::runPass(
         desc.installDriverIfUnsupported = installDriver;
         switch (entry->probe(device, desc)) {
         case ProbeResult::Success: {
-            DeviceDescription known = desc;
-            known.device.reset();
-            known.parent.reset();
             const bool seen = std::any_of(reported.begin(), reported.end(),
-                [&](const DeviceDescription &other) { return sameDevice(other, known); });
+                [&](const DeviceDescription &other) { return sameDevice(other, desc); });
             if (!seen) {
-                reported.push_back(std::move(known));
-                emit newDevice(desc);
+                // The copy kept for the comparison holds its references until the scan ends.
+                reported.push_back(desc);
+                found.push_back(std::move(desc));
             }
             break;
         }
@@ -123,6 +135,7 @@ PassOutcome Worker::runPass(
             outcome.driverInstalled = true;
             break;
         case ProbeResult::AccessDenied:
+            flush();
             emit error(QCoreApplication::translate("Worker",
                 "Access Denied: Administrative privilegies are required to access the device"));
             outcome.accessDenied = true;
@@ -133,6 +146,7 @@ PassOutcome Worker::runPass(
             break;
         }
     }
+    flush();
     return outcome;
 }
 
@@ -143,12 +157,16 @@ DeviceScanner::DeviceScanner(QObject *parent)
 {
     // The description crosses to the caller's thread by value in a queued signal.
     registerUsbMetaTypes();
+    qRegisterMetaType<QVector<DeviceDescription>>();
 
     auto *worker = new Worker;
     worker->moveToThread(&thread_);
     connect(&thread_, &QThread::finished, worker, &QObject::deleteLater);
     connect(worker, &Worker::scanComplete, this, &DeviceScanner::complete);
-    connect(worker, &Worker::newDevice, this, &DeviceScanner::newDevice);
+    connect(worker, &Worker::devicesFound, this, [this](const QVector<DeviceDescription> &found) {
+        for (const DeviceDescription &desc : found)
+            emit newDevice(desc);
+    });
     connect(worker, &Worker::error, this, &DeviceScanner::error);
     connect(this, &DeviceScanner::scan, worker, &Worker::scanDevices);
     thread_.start(QThread::InheritPriority);

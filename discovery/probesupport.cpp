@@ -1,5 +1,6 @@
 #include "probesupport.h"
 
+#include "debuglog.h"
 #include "driverinstall.h"
 
 #include <QDebug>
@@ -18,15 +19,15 @@ std::optional<ProbeResult> openFailureFallback(int code, bool allowUnsupported)
     if (code == LIBUSB_ERROR_NOT_SUPPORTED && !allowUnsupported)
         return std::nullopt;
 
-    qDebug() << "Can't open device, try to install WinUSB driver";
+    qCDebug(defaultLog) << "Can't open device, try to install WinUSB driver";
     switch (install_winusb_driver()) {
     case 0:
         return ProbeResult::DriverInstalled;
     case -2:
-        qDebug() << "access";
+        qCDebug(defaultLog) << "access";
         return ProbeResult::AccessDenied;
     default:
-        qDebug() << "Error during driver installation";
+        qCDebug(defaultLog) << "Error during driver installation";
         return ProbeResult::Error;
     }
 }
@@ -45,8 +46,8 @@ QString readString(libusb_device_handle *handle, uint8_t index, const char *fall
 
 void logStringIds(const libusb_device_descriptor &descriptor)
 {
-    qDebug() << "Product string id:" << int(descriptor.iProduct);
-    qDebug() << "Serial number string id:" << int(descriptor.iSerialNumber);
+    qCDebug(defaultLog) << "Product string id:" << int(descriptor.iProduct);
+    qCDebug(defaultLog) << "Serial number string id:" << int(descriptor.iSerialNumber);
 }
 
 } // namespace probesupport

@@ -1,3 +1,4 @@
+#include "debuglog.h"
 #include "deviceaddressing.h"
 #include "probe.h"
 #include "probesupport.h"
@@ -27,7 +28,7 @@ const RepairState HardRepairState {
 ProbeResult probeRepairState(
     libusb_device *device, DeviceDescription &desc, const RepairState &state)
 {
-    qDebug() << state.probeName;
+    qCDebug(defaultLog) << state.probeName;
     libusb_device_descriptor descriptor {};
     if (libusb_get_device_descriptor(device, &descriptor) != 0)
         return ProbeResult::Error;
@@ -42,9 +43,10 @@ ProbeResult probeRepairState(
         return *fallback;
     if (opened != 0) {
         if (state.hardRepair)
-            qDebug() << "Can't open device: (" << opened << ")" << libusb_strerror(opened);
+            qCDebug(defaultLog) << "Can't open device: (" << opened << ")"
+                                << libusb_strerror(opened);
         else
-            qDebug() << "Can't open device:" << libusb_strerror(opened);
+            qCDebug(defaultLog) << "Can't open device:" << libusb_strerror(opened);
         return ProbeResult::Error;
     }
 

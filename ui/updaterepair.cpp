@@ -1,5 +1,6 @@
 #include "updaterepair.h"
 
+#include "debuglog.h"
 #include "inputstatustext.h"
 #include "ui_updaterepair.h"
 
@@ -170,7 +171,7 @@ void UpdateRepair::on_devicesList_itemSelectionChanged()
 
 void UpdateRepair::onNewDevice(const DeviceDescription &desc)
 {
-    qDebug() << "New device" << desc.product;
+    qCDebug(defaultLog) << "New device" << desc.product;
     // One substitution pass: a product or serial string that holds "%1" is shown as it is.
     QString text = tr("%4 (%3, %5) [%1:%2]")
                        .arg(hex4(desc.vendorId), hex4(desc.productId), desc.serial, desc.product,
@@ -179,7 +180,7 @@ void UpdateRepair::onNewDevice(const DeviceDescription &desc)
         text += tr(" (%1)").arg(desc.modeText);
 
     if (!deviceFilterAdmits(deviceFilter, desc)) {
-        qDebug() << "New device filterred out";
+        qCDebug(defaultLog) << "New device filterred out";
         return;
     }
     auto *item = new QListWidgetItem(text);
@@ -247,7 +248,7 @@ void UpdateRepair::on_updateButton_clicked()
         return;
     }
     setConfigReady(false);
-    qDebug() << "Selected device:" << desc.product;
+    qCDebug(defaultLog) << "Selected device:" << desc.product;
 
     updateFailed = false;
     updating = true;
@@ -266,7 +267,7 @@ void UpdateRepair::onUpdateProgress(int progress)
 
 void UpdateRepair::onUpdateError(const QString &text)
 {
-    qDebug() << "Update error" << text;
+    qCDebug(defaultLog) << "Update error" << text;
     ui->updateProgress->setFormat(tr("Update Error"));
     ui->labelDoNotInterrupt->setText(tr("Do not disconnect. Retry. Call Support."));
     updateFailed = true;
@@ -324,7 +325,7 @@ bool UpdateRepair::beginDeviceRequest(DeviceDescription &out)
         return false;
     }
     setConfigReady(false);
-    qDebug() << "Selected device:" << out.product;
+    qCDebug(defaultLog) << "Selected device:" << out.product;
     return true;
 }
 
@@ -361,7 +362,7 @@ void UpdateRepair::onSetDeviceFlagsComplete(uint8_t)
 
 void UpdateRepair::onDeviceFlagsError(uint8_t, const QString &text)
 {
-    qDebug() << "Setting/getting flags error" << text;
+    qCDebug(defaultLog) << "Setting/getting flags error" << text;
     flagsError = true;
     QMessageBox::critical(this, tr("Device Access Error"), text);
 }
@@ -437,7 +438,7 @@ void UpdateRepair::onSetUserModeComplete(uint8_t)
 
 void UpdateRepair::onUserModeError(uint8_t, const QString &text)
 {
-    qDebug() << "Setting/getting user mode error" << text;
+    qCDebug(defaultLog) << "Setting/getting user mode error" << text;
     userModeError = true;
     // A failed read only leaves the page disabled; a failed write is the user's own change
     // not reaching the device, which is worth a box.

@@ -1,5 +1,6 @@
 #include "edidupload.h"
 
+#include "debuglog.h"
 #include "textimage.h"
 
 #include <QCoreApplication>
@@ -21,7 +22,7 @@ int edidRequest(const FlashContext &context, uint8_t request, uint8_t *data, uin
 {
     const int rc = sendFlashRequest(context, request, data, length, ControlRequest::EdidTimeoutMs);
     if (rc < 0) {
-        qDebug().noquote() << QString::fromLatin1(failure).arg(rc);
+        qCDebug(defaultLog).noquote() << QString::fromLatin1(failure).arg(rc);
         context.error(QCoreApplication::translate("Worker", failure).arg(rc));
     }
     return rc;
@@ -41,7 +42,7 @@ int readEdidImage(const ErrorReporter &error, const std::string &member, ZipArch
 {
     ZipFile file = archive.openFile(member);
     if (!file.isOpen()) {
-        qDebug() << "Can't open file";
+        qCDebug(defaultLog) << "Can't open file";
         error(QCoreApplication::translate("Worker", "Can't open EDID file"));
         return -1;
     }
@@ -57,7 +58,7 @@ int readEdidImage(const ErrorReporter &error, const std::string &member, ZipArch
         const int64_t count = file.read(piece.data(), wanted);
         if (count < 0) {
             // Parsing what came before the failure could pass a cut or damaged EDID.
-            qDebug().nospace() << "Can't read file: " << file.errorString().c_str();
+            qCDebug(defaultLog).nospace() << "Can't read file: " << file.errorString().c_str();
             error(QCoreApplication::translate("Worker", "Can't read EDID file"));
             return -1;
         }

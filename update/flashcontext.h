@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controlrequest.h"
+#include "debuglog.h"
 #include "errorreporter.h"
 
 #include <QDebug>
@@ -33,7 +34,7 @@ struct FlashContext {
     {
         FlashContext quiet = *this;
         quiet.error = [](const QString &text) {
-            qDebug().noquote() << "after an earlier failure:" << text;
+            qCDebug(defaultLog).noquote() << "after an earlier failure:" << text;
         };
         return quiet;
     }

@@ -1,6 +1,7 @@
 #include "flashstatus.h"
 
 #include "controlrequest.h"
+#include "debuglog.h"
 #include "usberrortext.h"
 
 #include <QCoreApplication>
@@ -21,8 +22,8 @@ int waitFlashReady(const FlashContext &context, FlashTarget target)
         if (rc >= 0 && status != 0)
             return 0;
         if (rc >= 0 && std::chrono::steady_clock::now() >= deadline) {
-            qDebug().nospace() << (fx3 ? "FX3" : "FPGA") << " flash still busy after "
-                               << context.readyTimeout.count() << " ms";
+            qCDebug(defaultLog).nospace() << (fx3 ? "FX3" : "FPGA") << " flash still busy after "
+                                          << context.readyTimeout.count() << " ms";
             rc = LIBUSB_ERROR_TIMEOUT;
         }
         if (rc < 0) {

@@ -7,8 +7,10 @@
 #include <QCoreApplication>
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <iostream>
+#include <vector>
 
 namespace {
 
@@ -18,6 +20,24 @@ void putLe32(uint8_t *out, uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
         out[i] = uint8_t(value >> (8 * i));
+}
+
+// The CRC-32 of the member's first `length` bytes, read anew; `fallback` when they cannot be
+// read (the trailer then still differs from what the loader counted, as it must).
+uint32_t prefixCrc(
+    ZipArchive &archive, const std::string &member, uint64_t length, uint32_t fallback)
+{
+    ZipFile file = archive.openFile(member);
+    std::vector<uint8_t> block(64 * 1024);
+    uint32_t crc = uint32_t(crc32(0, nullptr, 0));
+    while (length > 0 && file.isOpen()) {
+        const int64_t read = file.read(block.data(), std::min<uint64_t>(length, block.size()));
+        if (read <= 0)
+            return fallback;
+        crc = uint32_t(crc32(crc, block.data(), uInt(read)));
+        length -= uint64_t(read);
+    }
+    return length == 0 ? crc : fallback;
 }
 
 } // namespace
@@ -45,12 +65,21 @@ int flashFpgaFramed(
         return rc;
     }
 
-    uint32_t crc = uint32_t(crc32(0, nullptr, 0));
+    // The trailer is the CRC-32 of the bytes passed to chunk writes. For a whole image that is
+    // the CRC the package's directory holds for the member: libzip checks every byte read
+    // against it and fails the last read on a mismatch, which abandons the run before the
+    // trailer. So the host counts it itself only when the directory lacks it, and after a
+    // refused chunk, for the part that went out.
+    const ZipStat stat = archive.stat(member);
+    const bool directoryCrc = (stat.valid & ZIP_STAT_CRC) != 0;
+    uint32_t crc = directoryCrc ? stat.crc : uint32_t(crc32(0, nullptr, 0));
     const FpgaFlashRun::Streamed streamed
-        = FpgaFlashRun::stream(context, start, end, file, size, &crc);
+        = FpgaFlashRun::stream(context, start, end, file, size, directoryCrc ? nullptr : &crc);
     if (streamed.abort != 0)
         return streamed.abort;
     int failed = streamed.failedWrite;
+    if (failed < 0 && directoryCrc)
+        crc = prefixCrc(archive, member, streamed.passed, crc);
 
     // The trailer and the completion still go out after a refused piece: the loader ends its
     // run only on the completion, and the trailer's CRC then tells it the image is not whole.

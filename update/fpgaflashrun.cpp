@@ -1,5 +1,6 @@
 #include "fpgaflashrun.h"
 
+#include "debuglog.h"
 #include "flashstatus.h"
 #include "usberrortext.h"
 
@@ -15,7 +16,7 @@ namespace FpgaFlashRun {
 int open(const FlashContext &context, const std::string &member, ZipArchive &archive, ZipFile &file,
     uint64_t &size)
 {
-    qDebug() << "Initing flash...";
+    qCDebug(defaultLog) << "Initing flash...";
     const int started = sendFlashRequest(context, FlashRequest::FpgaFlashStart);
     if (started < 0) {
         context.error(
@@ -32,7 +33,7 @@ int open(const FlashContext &context, const std::string &member, ZipArchive &arc
     const int ready = waitFlashReady(context, FlashTarget::Fpga);
     if (ready < 0)
         return ready;
-    qDebug() << "Flashing Fpga...";
+    qCDebug(defaultLog) << "Flashing Fpga...";
     return 0;
 }
 
@@ -77,10 +78,11 @@ Streamed stream(
         // the device lost makes the loader's check fail.
         if (crc)
             *crc = uint32_t(crc32(*crc, piece, uInt(count)));
+        outcome.passed += count;
         const int written
             = sendFlashRequest(context, FlashRequest::FpgaFlashWrite, piece, uint16_t(count));
         if (written < 0) {
-            qDebug().nospace() << "Write chunk [" << n << "] size: " << written;
+            qCDebug(defaultLog).nospace() << "Write chunk [" << n << "] size: " << written;
             context.error(
                 QCoreApplication::translate("Worker", "Error: failed to write FPGA block:  %1")
                     .arg(usbErrorName(written)));
@@ -94,7 +96,7 @@ Streamed stream(
         // update's time on the virtual bus (bench/bench_update).
         const int percent = flashProgress(start, end, total, size);
         if (percent != shown) {
-            qDebug().nospace() << "Write chunk [" << n << "] size: " << written;
+            qCDebug(defaultLog).nospace() << "Write chunk [" << n << "] size: " << written;
             context.progress(percent);
             shown = percent;
         }
@@ -113,7 +115,7 @@ int complete(const FlashContext &context)
         context.error(
             QCoreApplication::translate("Worker", "Error: failed to complete FPGA reflash: %1")
                 .arg(usbErrorName(completed)));
-    qDebug() << "Flashing complete.";
+    qCDebug(defaultLog) << "Flashing complete.";
     return completed;
 }
 

@@ -24,6 +24,8 @@ struct Streamed {
     // Non-zero: return this at once, without closing the run (reported). A status poll that
     // failed, or a package that could not be read: the loader must not commit what it got.
     int abort = 0;
+    // Image bytes passed to chunk writes, a refused chunk's included.
+    uint64_t passed = 0;
 };
 
 // Sends the image in chunks of flashChunkSize, each followed by a ready poll, and progress in

@@ -1,5 +1,7 @@
 #include "fx3bootimage.h"
 
+#include "debuglog.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 
@@ -138,7 +140,7 @@ int readFx3BootImage(
     image = Fx3BootImage();
     ZipFile file = archive.openFile(member);
     if (!file.isOpen()) {
-        qDebug() << "Can't open file";
+        qCDebug(defaultLog) << "Can't open file";
         // Without a message the window would take the failed repair for a finished update.
         error(QCoreApplication::translate("Worker", "Error: failed to open sandbox microcode: %1")
                   .arg(QString::fromUtf8(member.c_str())));

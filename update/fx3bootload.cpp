@@ -1,6 +1,7 @@
 #include "fx3bootload.h"
 
 #include "controlrequest.h"
+#include "debuglog.h"
 #include "usberrortext.h"
 
 #include <QCoreApplication>
@@ -68,7 +69,7 @@ int downloadFx3BootImage(
     uint64_t total = 0;
     for (const Fx3BootSection &section : image.sections) {
         const uint64_t bytes = section.data.size();
-        qDebug().nospace().noquote()
+        qCDebug(defaultLog).nospace().noquote()
             << "Write chunk, addr 0x" << QString::number(section.address, 16) << ", len=" << bytes;
         total += bytes;
         // The member's size bounds the total of an intact image; a member without a usable size

@@ -1,5 +1,6 @@
 #include "fx3flash.h"
 
+#include "debuglog.h"
 #include "flashstatus.h"
 #include "usberrortext.h"
 
@@ -18,7 +19,7 @@ QString fx3AlignmentText(uint64_t chunkLength)
 int flashFx3Microcode(
     const FlashContext &context, int start, int end, const std::string &member, ZipArchive &archive)
 {
-    qDebug() << "Initing flash...";
+    qCDebug(defaultLog) << "Initing flash...";
     ZipFile file = archive.openFile(member);
     if (!file.isOpen()) {
         context.error(
@@ -47,7 +48,7 @@ int flashFx3Microcode(
     if (rc < 0)
         return rc;
 
-    qDebug() << "Flashing FX3 firmware...";
+    qCDebug(defaultLog) << "Flashing FX3 firmware...";
     int result = 0;
     std::array<uint8_t, flashChunkSize> buffer;
     uint64_t total = 0;
@@ -72,7 +73,7 @@ int flashFx3Microcode(
         }
         const int written = sendFlashRequest(
             context, FlashRequest::Fx3FlashWrite, buffer.data(), uint16_t(count));
-        qDebug().nospace() << "Write chunk [" << n << "] size: " << written;
+        qCDebug(defaultLog).nospace() << "Write chunk [" << n << "] size: " << written;
         if (written < 0) {
             context.error(
                 QCoreApplication::translate("Worker", "Error: failed to write microcode block: %1")
@@ -98,6 +99,6 @@ int flashFx3Microcode(
                 .arg(usbErrorText(completed)));
         result = completed;
     }
-    qDebug() << "Flashing complete.";
+    qCDebug(defaultLog) << "Flashing complete.";
     return result;
 }

@@ -1,5 +1,7 @@
 #include "packagecheck.h"
 
+#include "debuglog.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QStringList>
@@ -30,11 +32,11 @@ int checkPackageMembers(ZipArchive &archive, const ProductInfo &product, Package
         if (found && entry.required) {
             requiredFound = true;
         } else if (found) {
-            qDebug().nospace().noquote() << "optional file found: " << name;
+            qCDebug(defaultLog).nospace().noquote() << "optional file found: " << name;
             optionalFound = true;
             members.updateEdid = true; // the EDID file is the one optional member
         } else if (entry.required) {
-            qDebug().nospace().noquote() << "required file not found: " << name;
+            qCDebug(defaultLog).nospace().noquote() << "required file not found: " << name;
             members.skipFirmware = true;
             missing << name;
         }

@@ -1,5 +1,7 @@
 #include "productidentify.h"
 
+#include "debuglog.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 
@@ -51,7 +53,7 @@ int identifyProduct(ZipArchive &archive, ProductMatch &match, const ErrorReporte
         ZipFile file = archive.openFile(productInfoMember);
         if (!file.isOpen()) {
             const QString reason = errorText(archive.errorString());
-            qDebug().nospace().noquote()
+            qCDebug(defaultLog).nospace().noquote()
                 << "Product info file found but can't be opened: " << reason;
             report(QCoreApplication::translate(
                 "Worker", "Product info file found but can't be opened: %1")
@@ -62,7 +64,7 @@ int identifyProduct(ZipArchive &archive, ProductMatch &match, const ErrorReporte
         const LineRead result = readFirstLine(file, match.name);
         if (result == LineRead::Failed) {
             const QString reason = errorText(file.errorString());
-            qDebug().nospace().noquote() << "Can't read Product info file: " << reason;
+            qCDebug(defaultLog).nospace().noquote() << "Can't read Product info file: " << reason;
             report(QCoreApplication::translate("Worker", "Can't read Product info file: %1")
                        .arg(reason));
             return -1;
@@ -71,7 +73,7 @@ int identifyProduct(ZipArchive &archive, ProductMatch &match, const ErrorReporte
     }
 
     const QString name = QString::fromLatin1(match.name.data(), int(match.name.size()));
-    qDebug().nospace().noquote() << "Deal with product: " << name;
+    qCDebug(defaultLog).nospace().noquote() << "Deal with product: " << name;
 
     const auto row = tooLong ? productTable.end() : productTable.find(match.name);
     if (row == productTable.end()) {

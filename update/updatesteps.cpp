@@ -1,5 +1,6 @@
 #include "updatesteps.h"
 
+#include "debuglog.h"
 #include "edidupload.h"
 #include "fpgaflashframed.h"
 #include "fpgaflashplain.h"
@@ -14,7 +15,7 @@ int runUpdateSteps(UpdateRun &run, int startPercent, ZipArchive &archive)
         return -1;
 
     const int steps = (run.members.skipFirmware ? 0 : 2) + (run.members.updateEdid ? 1 : 0);
-    qDebug() << "Update steps:" << steps;
+    qCDebug(defaultLog) << "Update steps:" << steps;
     // The package check lets no package through without a step; should one come anyway,
     // there is nothing to divide the range between.
     if (steps == 0)

@@ -1,5 +1,6 @@
 #include "updatetask.h"
 
+#include "debuglog.h"
 #include "devicecompat.h"
 #include "packagecheck.h"
 #include "productidentify.h"
@@ -38,7 +39,7 @@ private:
 
 void Worker::update(DeviceDescription desc, QString fwFileName)
 {
-    qDebug() << "Updater start";
+    qCDebug(defaultLog) << "Updater start";
     run(desc, fwFileName);
     // The window stays disabled until this arrives, so every run ends with it, and only once
     // the package and the device are closed.
@@ -50,7 +51,7 @@ int Worker::run(const DeviceDescription &desc, const QString &fwFileName)
     ZipArchive archive(fwFileName.toUtf8().toStdString());
     if (!archive.isOpen()) {
         const QString reason = QString::fromLocal8Bit(archive.errorString().c_str());
-        qDebug().noquote() << "Can't open firmware file:" << reason;
+        qCDebug(defaultLog).noquote() << "Can't open firmware file:" << reason;
         emit error(tr("Cannot open firmware package: %1").arg(reason));
         return -1;
     }

@@ -172,7 +172,8 @@ private slots:
             "Error: failed to write FPGA header block:  LIBUSB_ERROR_PIPE", -9, pipe(0xC2));
         row("plain chunk stalls: completion follows, the chunk's code wins", "plain", i10k,
             "c1 c4x3 c2:4096 47 c4x3 c2:4096 c3", block, -9, pipe(0xC2, 2) + timeout(0xC3));
-        // The device takes the trailer for image data, so the completion finds no trailer.
+        // The trailer counts the refused chunk too; the device takes it for image data, so the
+        // completion finds no trailer.
         row("framed chunk stalls: trailer, poll, completion", "framed", i10k,
             "c1 c4x3 " + head10k + " c2:4096 47 c4x3 c2:4096 c2=1d5ec380 c4x3 c3", block, -9,
             pipe(0xC2, 3));
