@@ -55,6 +55,10 @@ struct Identity {
 enum class Arrival {
     SamePort,
     OtherPort, // the next port of the same hub, as after a user re-plugs it elsewhere
+    // The peer of its port on the other bus of a USB 3 hub (the SuperSpeed companion of a
+    // high-speed port): the FX3 boot loader runs at high speed, the program it starts may
+    // connect at SuperSpeed. Where the port has no peer the device comes back on its port.
+    CompanionPort,
     Never,
 };
 
