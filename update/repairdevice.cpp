@@ -1,5 +1,6 @@
 #include "repairdevice.h"
 
+#include "companionport.h"
 #include "driverinstall.h"
 #include "fx3bootload.h"
 #include "updatesteps.h"
@@ -11,19 +12,12 @@ namespace {
 // The flashing steps after a repair go on from where the download ended.
 constexpr int stepsStartPercent = 15;
 
-// Opens the restarted device under one of the sandbox ids. The sandbox microcode enumerates
-// afresh, possibly without a usable driver, so a device that is there but refuses to open
-// gets the driver installed and one more try before the next id.
-bool reopenRestarted(UpdateRun &run, const DeviceDescription &desc)
+// Opens the restarted device on the port `search` names, under each sandbox id in turn. The
+// sandbox microcode enumerates afresh, possibly without a usable driver, so a device that is
+// there but refuses to open gets the driver installed and one more try before the next id.
+// `pending` keeps the text of the last failed installation.
+bool openOnPort(UpdateRun &run, DeviceDescription &search, QString &pending)
 {
-    // Only the port stays: the restarted device is a new libusb_device with a new address
-    // and another product id.
-    DeviceDescription search = desc;
-    search.device.reset();
-    search.interfaceNumber = 0;
-    search.deviceAddress = -1;
-
-    QString pending;
     for (const UsbId &id : run.sandboxIds) {
         search.vendorId = id.vendorId;
         search.productId = id.productId;
@@ -42,6 +36,33 @@ bool reopenRestarted(UpdateRun &run, const DeviceDescription &desc)
         } else {
             pending = QCoreApplication::translate("Worker", "Error: Failed to install driver");
         }
+    }
+    return false;
+}
+
+// Finds the restarted device on its old port, or else on that port's SuperSpeed companion:
+// the FX3 boot loader runs at high speed, and the sandbox microcode may connect at SuperSpeed,
+// which a USB 3 port shows the host as a port on another bus.
+bool reopenRestarted(UpdateRun &run, const DeviceDescription &desc)
+{
+    // Only the port stays: the restarted device is a new libusb_device with a new address
+    // and another product id.
+    DeviceDescription search = desc;
+    search.device.reset();
+    search.interfaceNumber = 0;
+    search.deviceAddress = -1;
+
+    QString pending;
+    if (openOnPort(run, search, pending))
+        return true;
+    if (const std::optional<PortLocation> companion
+        = usb_companion_port({desc.busNumber, desc.portPath})) {
+        // A hub is above the device there too, so `parent` (matched only for being set)
+        // stays as it is.
+        search.busNumber = companion->busNumber;
+        search.portPath = companion->portPath;
+        if (openOnPort(run, search, pending))
+            return true;
     }
     run.error(pending.isEmpty()
             ? QCoreApplication::translate("Worker", "Error: Failed to init device for repair")

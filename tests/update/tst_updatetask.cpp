@@ -57,8 +57,25 @@ struct Rig {
         config.state = state;
         if (setup.startsWith("never"))
             config.restart.arrival = vdev::Arrival::Never;
+        // "companion": the restarted device connects at SuperSpeed, on the companion of its
+        // port; "unrelated": on the next port of its hub. Bus 2 is the USB 2 half of the
+        // host's USB 3 ports, bus 3 their SuperSpeed half; the hub on bus 2 port 3 is the
+        // USB 2 half of a USB 3 hub whose other half sits on bus 3 port 5.
+        if (setup.contains("companion"))
+            config.restart.arrival = vdev::Arrival::CompanionPort;
+        if (setup.contains("unrelated"))
+            config.restart.arrival = vdev::Arrival::OtherPort;
         device = std::make_shared<vdev::NorbyDevice>(config);
-        node = bus.plug(Topology::build().hub, 2, device);
+        const Topology topology = Topology::build();
+        if (setup.contains("peers")) {
+            const vusb::NodeId superSpeedRoot = bus.addRootHub(3);
+            const vusb::NodeId superSpeedHub = bus.addHub(superSpeedRoot, 5);
+            bus.linkPeerPorts(topology.root2, 1, superSpeedRoot, 1);
+            bus.linkPeerPorts(topology.root2, 3, superSpeedRoot, 5);
+            bus.linkPeerHubs(topology.hub, superSpeedHub, 4);
+        }
+        node = setup.contains("root port") ? bus.plug(topology.root2, 1, device)
+                                           : bus.plug(topology.hub, 2, device);
         desc = describe(node);
         desc.mode = modeOf[int(state)];
     }
@@ -262,6 +279,65 @@ private slots:
         // the driver installation.
         if (setup == "needs driver")
             QCOMPARE(rig.bus.openCalls(rig.node), 1 + 2 + 1);
+    }
+
+    // The sandbox microcode may connect at SuperSpeed, which puts the restarted device on the
+    // companion of its old port: another bus, and below hubs another path.
+    void companion_data()
+    {
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<int>("family");
+        QTest::addColumn<NorbyState>("state");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("error"); // empty: flashed
+        QTest::addColumn<QString>("place"); // where the device is afterwards: bus-path
+        QTest::addColumn<int>("driverCalls");
+
+        const NorbyState soft = NorbyState::SoftRepair;
+        const NorbyState boot = NorbyState::BootLoader;
+        const auto row
+            = [](const char *name, const char *product, int family, NorbyState state,
+                  const char *setup, const QString &error, const char *place, int driverCalls) {
+                  QTest::newRow(name) << QString(product) << family << state << QString(setup)
+                                      << error << QString(place) << driverCalls;
+              };
+        // Each sandbox id is first looked for on the old port, where its driver installation
+        // (nothing to install here) is tried in vain.
+        row("soft repair, USB 3 hub", "kestrel3", 0x3600, soft, "peers companion", "", "3-5.2", 1);
+        row("boot loader, root port", "kestrel3_4k", 0x3630, boot, "peers companion root port", "",
+            "3-1", 2);
+        row("boot loader, root port, second id", "kestrel3_4k", 0x3640, boot,
+            "peers companion root port", "", "3-1", 3);
+        row("port without a peer: back on it", "kestrel3", 0x3600, soft, "companion", "", "2-3.2",
+            0);
+        row("unrelated port: not taken", "kestrel3", 0x3600, soft, "peers unrelated",
+            "Error: Failed to install driver", "2-3.3", 2);
+    }
+
+    void companion()
+    {
+        QFETCH(QString, product);
+        QFETCH(int, family);
+        QFETCH(NorbyState, state);
+        QFETCH(QString, setup);
+        QFETCH(QString, error);
+        QFETCH(QString, place);
+        QFETCH(int, driverCalls);
+        Rig rig(product, family, state, setup);
+
+        const QStringList events = rig.run();
+        QCOMPARE(events.last(), "complete");
+        QCOMPARE(events.filter("error: "),
+            error.isEmpty() ? QStringList() : QStringList {"error: " + error});
+        QCOMPARE(events.contains("100"), error.isEmpty());
+        QCOMPARE(bytesOf(rig.device->flash().fpgaFlash()), error.isEmpty() ? fpga : QByteArray());
+        QCOMPARE(rig.device->flash().edid(), error.isEmpty() ? edid : std::vector<uint8_t>());
+        QCOMPARE(rig.bus.driverInstallCalls(), driverCalls);
+        QVERIFY(rig.bus.attached(rig.node));
+        QStringList path;
+        for (uint8_t port : rig.bus.portPath(rig.node))
+            path << QString::number(port);
+        QCOMPARE(QString::number(rig.bus.busNumber(rig.node)) + "-" + path.join('.'), place);
     }
 
     void fails_data()

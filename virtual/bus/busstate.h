@@ -81,12 +81,16 @@ struct Bus::State {
     int initCount = 0;
     TransferObserver observer;
     bool recordTransfers = true;
+    // Companion ports of USB 3 hubs, both ways: (hub, port) -> (hub, port).
+    std::map<std::pair<NodeId, uint8_t>, std::pair<NodeId, uint8_t>> peers;
 
     Node &node(NodeId id);
     const Node &node(NodeId id) const;
     void enumerate(Node &node);
     void detach(Node &node);
     void processArrivals();
+    // Puts a detached node on the companion of its port, if the port has one.
+    void moveToCompanion(Node &node);
     void ref(libusb_device *device);
     void unrefInternal(libusb_device *device);
     // Gives back one reference the product took; the device object is released with its last.

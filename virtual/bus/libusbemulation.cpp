@@ -44,6 +44,9 @@ void scheduleReturn(Bus::State &s, Node &n, const vdev::Reenumeration &restart)
     case vdev::Arrival::OtherPort:
         ++n.port;
         break;
+    case vdev::Arrival::CompanionPort:
+        s.moveToCompanion(n);
+        break;
     case vdev::Arrival::SamePort:
         break;
     }

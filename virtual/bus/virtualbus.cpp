@@ -141,6 +141,16 @@ void Bus::State::processArrivals()
     }
 }
 
+void Bus::State::moveToCompanion(Node &n)
+{
+    const auto peer = peers.find({n.parent, n.port});
+    if (peer == peers.end())
+        return;
+    n.parent = peer->second.first;
+    n.port = peer->second.second;
+    n.busNumber = node(n.parent).busNumber;
+}
+
 // ----------------------------------------------------------------------------------------
 // Bus
 
@@ -178,6 +188,7 @@ void Bus::reset()
     state_->deviceListFailures = 0;
     state_->observer = nullptr;
     state_->recordTransfers = true;
+    state_->peers.clear();
 }
 
 NodeId Bus::addRootHub(uint8_t busNumber)
@@ -221,6 +232,41 @@ void Bus::unplug(NodeId node)
     Node &n = state_->node(node);
     n.returning = false;
     state_->detach(n);
+}
+
+void Bus::linkPeerPorts(NodeId hub2, uint8_t port2, NodeId hub3, uint8_t port3)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (!state_->node(hub2).model->isHub() || !state_->node(hub3).model->isHub())
+        throw std::invalid_argument("virtual bus: only hub ports have companions");
+    state_->peers[{hub2, port2}] = {hub3, port3};
+    state_->peers[{hub3, port3}] = {hub2, port2};
+}
+
+void Bus::linkPeerHubs(NodeId hub2, NodeId hub3, uint8_t ports)
+{
+    for (uint8_t port = 1; port <= ports; ++port)
+        linkPeerPorts(hub2, port, hub3, port);
+}
+
+std::optional<std::pair<uint8_t, std::vector<uint8_t>>> Bus::companionPort(
+    uint8_t busNumber, const std::vector<uint8_t> &portPath) const
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (portPath.empty())
+        return std::nullopt;
+    const std::vector<uint8_t> hubPath(portPath.begin(), portPath.end() - 1);
+    for (const auto &[id, n] : state_->nodes) {
+        if (!n.model->isHub() || n.busNumber != busNumber || pathOf(state_->nodes, id) != hubPath)
+            continue;
+        const auto peer = state_->peers.find({id, portPath.back()});
+        if (peer == state_->peers.end())
+            return std::nullopt;
+        std::vector<uint8_t> path = pathOf(state_->nodes, peer->second.first);
+        path.push_back(peer->second.second);
+        return std::make_pair(state_->node(peer->second.first).busNumber, path);
+    }
+    return std::nullopt;
 }
 
 void Bus::replug(NodeId node)

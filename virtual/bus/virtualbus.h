@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,16 @@ public:
     // The device leaves the bus; its libusb_device objects stay valid while referenced, and
     // their handles fail with LIBUSB_ERROR_NO_DEVICE.
     void unplug(NodeId node);
+    // Makes two ports of two hubs the halves of one USB 3 port: `hub2`'s on a USB 2 bus and
+    // its SuperSpeed companion `hub3`'s on a USB 3 bus. A device whose restart asks for
+    // vdev::Arrival::CompanionPort comes back on the other half.
+    void linkPeerPorts(NodeId hub2, uint8_t port2, NodeId hub3, uint8_t port3);
+    // The same for every port from 1 to `ports` of two hubs (the halves of one USB 3 hub).
+    void linkPeerHubs(NodeId hub2, NodeId hub3, uint8_t ports);
+    // The companion of the port at `portPath` on bus `busNumber`, as the bus number and port
+    // path of the other half; empty when there is none.
+    std::optional<std::pair<uint8_t, std::vector<uint8_t>>> companionPort(
+        uint8_t busNumber, const std::vector<uint8_t> &portPath) const;
     // Back on its port with a new address (a new libusb_device object).
     void replug(NodeId node);
     bool attached(NodeId node) const;

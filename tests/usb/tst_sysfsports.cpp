@@ -1,0 +1,119 @@
+#include "sysfsports.h"
+
+#include <QtTest>
+
+Q_DECLARE_METATYPE(PortLocation)
+
+namespace {
+
+PortLocation at(uint8_t bus, std::vector<uint8_t> path)
+{
+    return {bus, std::move(path)};
+}
+
+QString text(const std::optional<PortLocation> &port)
+{
+    if (!port)
+        return "none";
+    QStringList path;
+    for (uint8_t p : port->portPath)
+        path << QString::number(p);
+    return QString::number(port->busNumber) + "-" + path.join('.');
+}
+
+} // namespace
+
+// The companion of a port, read from the "peer" links Linux keeps in sysfs.
+class tst_SysfsPorts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void portNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("port");
+        QTest::newRow("root hub") << "usb2-port3"
+                                  << "2-3";
+        QTest::newRow("external hub") << "2-3-port4"
+                                      << "2-3.4";
+        QTest::newRow("hub below a hub") << "12-1.15-port255"
+                                         << "12-1.15.255";
+        QTest::newRow("no port suffix") << "2-3"
+                                        << "none";
+        QTest::newRow("port 0") << "usb2-port0"
+                                << "none";
+        QTest::newRow("port beyond a byte") << "usb2-port256"
+                                            << "none";
+        QTest::newRow("bus beyond a byte") << "300-1-port1"
+                                           << "none";
+        QTest::newRow("empty path step") << "2-1..2-port1"
+                                         << "none";
+        QTest::newRow("letters") << "2-a-port1"
+                                 << "none";
+        QTest::newRow("no bus") << "usb-port1"
+                                << "none";
+        QTest::newRow("sign") << "usb+2-port1"
+                              << "none";
+        QTest::newRow("interface, not a port") << "2-0:1.0"
+                                               << "none";
+    }
+
+    void portNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, port);
+        QCOMPARE(text(SysfsPorts::parsePortName(name.toStdString())), port);
+    }
+
+    // A sysfs tree in a temporary folder, shaped as Linux makes it: the ports of a USB 3 hub's
+    // two halves link to each other, the root hubs' ports as well.
+    void companions_data()
+    {
+        QTest::addColumn<PortLocation>("port");
+        QTest::addColumn<QString>("companion");
+        QTest::newRow("root port") << at(1, {1}) << "2-1";
+        QTest::newRow("root port, other number") << at(1, {3}) << "2-5";
+        QTest::newRow("the way back") << at(2, {5}) << "1-3";
+        QTest::newRow("behind a USB 3 hub") << at(1, {3, 2}) << "2-5.2";
+        QTest::newRow("port without a peer") << at(1, {2}) << "none";
+        QTest::newRow("peer link to nowhere") << at(1, {4}) << "none";
+        QTest::newRow("no such hub") << at(1, {7, 1}) << "none";
+        QTest::newRow("no path") << at(1, {}) << "none";
+    }
+
+    void companions()
+    {
+        QFETCH(PortLocation, port);
+        QFETCH(QString, companion);
+        QTemporaryDir sys;
+        QVERIFY(sys.isValid());
+        const QString devices = sys.path() + "/bus/usb/devices";
+        const QString pci = sys.path() + "/devices/pci0000:00/0000:00:14.0";
+        // Ports by their folder under `pci`, and the devices folder's links to the devices.
+        const auto makePort
+            = [&](const QString &hub, const QString &interface, const QString &name) {
+                  const QString folder = pci + "/" + hub + "/" + interface + "/" + name;
+                  QDir().mkpath(folder);
+                  return folder;
+              };
+        const auto peer = [](const QString &a, const QString &b) {
+            QFile::link(b, a + "/peer");
+            QFile::link(a, b + "/peer");
+        };
+        QDir().mkpath(devices);
+        for (const QString device : {"usb1", "usb2", "usb1/1-3", "usb2/2-5"})
+            QFile::link(pci + "/" + device, devices + "/" + device.section('/', -1));
+        peer(makePort("usb1", "1-0:1.0", "usb1-port1"), makePort("usb2", "2-0:1.0", "usb2-port1"));
+        peer(makePort("usb1", "1-0:1.0", "usb1-port3"), makePort("usb2", "2-0:1.0", "usb2-port5"));
+        makePort("usb1", "1-0:1.0", "usb1-port2");
+        QFile::link(pci + "/gone/usb9-port1", makePort("usb1", "1-0:1.0", "usb1-port4") + "/peer");
+        peer(makePort("usb1/1-3", "1-3:1.0", "1-3-port2"),
+            makePort("usb2/2-5", "2-5:1.0", "2-5-port2"));
+
+        QCOMPARE(text(SysfsPorts::companionIn(devices.toStdString(), port)), companion);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_SysfsPorts)
+#include "tst_sysfsports.moc"
