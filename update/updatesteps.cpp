@@ -8,50 +8,60 @@
 
 #include <QDebug>
 
+std::vector<UpdateStepRange> updateStepRanges(const PackageMembers &members, int startPercent)
+{
+    std::vector<UpdateStep> steps;
+    if (!members.skipFirmware)
+        steps = {UpdateStep::Microcode, UpdateStep::FpgaImage};
+    if (members.updateEdid)
+        steps.push_back(UpdateStep::Edid);
+    std::vector<UpdateStepRange> ranges;
+    // The range is split evenly; the rest of the division is left over at the top, which the
+    // run's own 100 covers.
+    const int span = steps.empty() ? 0 : (100 - startPercent) / int(steps.size());
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const int from = startPercent + int(i) * span;
+        ranges.push_back({steps[i], from, from + span});
+    }
+    return ranges;
+}
+
 int runUpdateSteps(UpdateRun &run, int startPercent, ZipArchive &archive)
 {
     const ProductInfo *product = run.product.info;
     if (!product)
         return -1;
 
-    const int steps = (run.members.skipFirmware ? 0 : 2) + (run.members.updateEdid ? 1 : 0);
-    qCDebug(defaultLog) << "Update steps:" << steps;
-    // The package check lets no package through without a step; should one come anyway,
-    // there is nothing to divide the range between.
-    if (steps == 0)
-        return 0;
-    const int span = (100 - startPercent) / steps;
-
-    int position = startPercent;
+    const std::vector<UpdateStepRange> ranges = updateStepRanges(run.members, startPercent);
+    qCDebug(defaultLog) << "Update steps:" << int(ranges.size());
     int result = 0;
-    if (!run.members.skipFirmware) {
-        result = flashFx3Microcode(
-            run.flashContext(), position, position + span, product->microcodeImage, archive);
-        if (result < 0)
-            return result;
-        UpdateRun::pause(run.pacing.stepPause);
-        position += span;
-
-        switch (product->fpgaFormat) {
-        case FpgaFramed:
-            result = flashFpgaFramed(
-                run.flashContext(), position, position + span, product->fpgaImage, archive);
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        const UpdateStepRange &range = ranges[i];
+        // The flash settles between two steps; the EDID step waits also when it is the only
+        // one.
+        if (i > 0 || range.step == UpdateStep::Edid)
+            UpdateRun::pause(run.pacing.stepPause);
+        switch (range.step) {
+        case UpdateStep::Microcode:
+            result = flashFx3Microcode(
+                run.flashContext(), range.from, range.to, product->microcodeImage, archive);
             break;
-        case FpgaPlain:
-            result = flashFpgaPlain(
-                run.flashContext(), position, position + span, product->fpgaImage, archive);
+        case UpdateStep::FpgaImage:
+            if (product->fpgaFormat == FpgaFramed)
+                result = flashFpgaFramed(
+                    run.flashContext(), range.from, range.to, product->fpgaImage, archive);
+            else if (product->fpgaFormat == FpgaPlain)
+                result = flashFpgaPlain(
+                    run.flashContext(), range.from, range.to, product->fpgaImage, archive);
+            else
+                return -1;
             break;
-        default:
-            return -1;
+        case UpdateStep::Edid:
+            result = sendPreparedEdid(run.flashContext(), range.from, range.to, run.prepared.edid);
+            break;
         }
         if (result < 0)
             return result;
-        position += span;
-    }
-
-    if (run.members.updateEdid) {
-        UpdateRun::pause(run.pacing.stepPause);
-        return sendPreparedEdid(run.flashContext(), position, position + span, run.prepared.edid);
     }
     return result;
 }
