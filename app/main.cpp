@@ -1,30 +1,11 @@
 #include "commandline.h"
 #include "devicedescription.h"
 #include "identity.h"
+#include "libusbguard.h"
 #include "updaterepair.h"
 
 #include <QApplication>
 #include <libusb.h>
-
-namespace {
-
-// libusb's default context lives longer than everything Qt: the worker threads that use it are
-// stopped by the dialog's destruction, which ends before the guard's.
-class LibusbGuard
-{
-public:
-    LibusbGuard()
-    {
-        // A failed start is not fatal here: the first scan reports it to the user.
-        libusb_init(nullptr);
-        libusb_set_option(nullptr, LIBUSB_OPTION_LOG_LEVEL, LIBUSB_LOG_LEVEL_WARNING);
-    }
-    ~LibusbGuard() { libusb_exit(nullptr); }
-    LibusbGuard(const LibusbGuard &) = delete;
-    LibusbGuard &operator=(const LibusbGuard &) = delete;
-};
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
