@@ -1,34 +1,11 @@
 // The shipped program, unchanged, on the drop-in virtual bus: started with -update and a
 // package, it must leave the virtual device's flash equal to the package, as the device keeps
 // it in its state folder. Nothing of Qt Test runs inside the program.
-#include "producttable.h"
-#include "textimage.h"
-#include "ziparchive.h"
+#include "packageimages.h"
 
 #include <QtTest>
 
-#include <sstream>
-
 namespace {
-
-QByteArray member(const QString &package, const std::string &name)
-{
-    ZipArchive archive(package.toStdString());
-    ZipFile file = archive.openFile(name);
-    QByteArray bytes;
-    uint8_t buffer[4096];
-    for (int64_t n; file.isOpen() && (n = file.read(buffer, sizeof buffer)) > 0;)
-        bytes.append(reinterpret_cast<const char *>(buffer), int(n));
-    return bytes;
-}
-
-// The EDID bytes a package's text form stands for.
-QByteArray edidOf(const QString &package, const std::string &name)
-{
-    std::istringstream text(member(package, name).toStdString());
-    const TextImage image = parseTextImage(text);
-    return QByteArray(reinterpret_cast<const char *>(image.data.data()), int(image.data.size()));
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -126,22 +103,14 @@ void tst_BlackBox::updates()
     QFETCH(QString, nextRun);
 
     const QString package = QString(LUMEXOR_SAMPLES_DIR) + '/' + product + ".fw";
-    const ProductInfo &row = productTable.at(product.toStdString());
-    const QByteArray microcode = member(package, row.microcodeImage);
-    const QByteArray fpga = member(package, row.fpgaImage);
-    const QByteArray edid = edidOf(package, row.edidFile);
-    QVERIFY(!microcode.isEmpty() && !fpga.isEmpty() && edid.size() == 256);
+    const QList<QByteArray> images = packageImages(package, product.toStdString());
+    QVERIFY(!images[0].isEmpty() && !images[1].isEmpty() && images[2].size() == 256);
 
     Program program(devices);
     QVERIFY(program.start({"-update", "-firmware", package}));
     // The EDID is the last step: once it is saved, the update has finished.
     const bool flashed = QTest::qWaitFor(
-        [&] {
-            return program.saved("1-1", "edid.bin") == edid
-                && program.saved("1-1", "fx3-microcode.bin") == microcode
-                && program.saved("1-1", "fpga-image.bin") == fpga;
-        },
-        60000);
+        [&] { return savedImages(program.dir.filePath("state/1-1")) == images; }, 60000);
     QVERIFY2(flashed, program.errors.right(2000).constData());
     QVERIFY(!program.errors.contains("Update error"));
 
@@ -153,7 +122,7 @@ void tst_BlackBox::updates()
     QVERIFY(program.saidOnStderr("New device"));
     QVERIFY2(program.errors.contains(("check device " + nextRun).toUtf8()),
         program.errors.right(2000).constData());
-    QCOMPARE(program.saved("1-1", "fx3-microcode.bin"), microcode);
+    QCOMPARE(savedImages(program.dir.filePath("state/1-1")), images);
 }
 
 void tst_BlackBox::refusedPackageLeavesTheFlash()

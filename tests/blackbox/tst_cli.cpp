@@ -1,13 +1,8 @@
 // lumexor-capture-cli, unchanged, on the drop-in virtual bus: what a script sees (output, JSON,
 // exit status) and what the devices keep in their state folders afterwards.
-#include "producttable.h"
-#include "textimage.h"
-#include "ziparchive.h"
+#include "packageimages.h"
 
 #include <QtTest>
-
-#include <csignal>
-#include <sstream>
 
 namespace {
 
@@ -22,27 +17,6 @@ const QByteArray threeDevices = R"({"devices": [
 QString sample(const char *product)
 {
     return QString(LUMEXOR_SAMPLES_DIR) + '/' + product + ".fw";
-}
-
-QByteArray member(const QString &package, const std::string &name)
-{
-    ZipArchive archive(package.toStdString());
-    ZipFile file = archive.openFile(name);
-    QByteArray bytes;
-    uint8_t buffer[4096];
-    for (int64_t n; file.isOpen() && (n = file.read(buffer, sizeof buffer)) > 0;)
-        bytes.append(reinterpret_cast<const char *>(buffer), int(n));
-    return bytes;
-}
-
-// The three images a device keeps after an update with `package` of `product`.
-QList<QByteArray> imagesOf(const QString &package, const char *product)
-{
-    const ProductInfo &row = productTable.at(product);
-    std::istringstream text(member(package, row.edidFile).toStdString());
-    const TextImage edid = parseTextImage(text);
-    return {member(package, row.microcodeImage), member(package, row.fpgaImage),
-        QByteArray(reinterpret_cast<const char *>(edid.data.data()), int(edid.data.size()))};
 }
 
 // Runs of the tool on one set of virtual devices, which keep their state between runs.
@@ -110,8 +84,7 @@ public:
 
     QList<QByteArray> images(const QString &port) const
     {
-        return {saved(port, "fx3-microcode.bin"), saved(port, "fpga-image.bin"),
-            saved(port, "edid.bin")};
+        return savedImages(dir.filePath("state/" + port));
     }
 
     QTemporaryDir dir;
@@ -203,7 +176,7 @@ private slots:
         Cli cli;
         QCOMPARE(cli.run({"update", sample("kestrel3"), "--port", "2-1.2"}), 0);
         QVERIFY2(cli.out.contains("Update completed"), cli.out.constData());
-        QCOMPARE(cli.images("2-1.2"), imagesOf(sample("kestrel3"), "kestrel3"));
+        QCOMPARE(cli.images("2-1.2"), packageImages(sample("kestrel3"), "kestrel3"));
 
         QCOMPARE(cli.run({"update", sample("kestrel3"), "--port", "2-3", "--json"}), 0);
         const QList<QJsonValue> events = cli.jsonLines();
@@ -217,7 +190,7 @@ private slots:
                 steps << step;
         }
         QCOMPARE(steps, (QStringList {"package", "sandbox", "microcode", "fpga", "edid", "done"}));
-        QCOMPARE(cli.images("2-3"), imagesOf(sample("kestrel3"), "kestrel3"));
+        QCOMPARE(cli.images("2-3"), packageImages(sample("kestrel3"), "kestrel3"));
         QCOMPARE(cli.images("2-1.1"), (QList<QByteArray> {{}, {}, {}}));
 
         // Repaired, it is a working KESTREL3 now.
@@ -301,7 +274,7 @@ private slots:
         QCOMPARE(cli.finish(), 0);
         QVERIFY2(cli.out.contains(R"("event":"notice")"), cli.out.constData());
         QVERIFY(cli.out.contains(R"("result":"success")"));
-        QCOMPARE(cli.images("2-1.2"), imagesOf(sample("kestrel3"), "kestrel3"));
+        QCOMPARE(cli.images("2-1.2"), packageImages(sample("kestrel3"), "kestrel3"));
     }
 };
 
