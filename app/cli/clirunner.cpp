@@ -134,6 +134,12 @@ void CliRunner::fail(const QString &text, const QJsonObject &extra)
     if (arguments_.json) {
         QJsonObject object = extra;
         object.insert("error", text);
+        // An update's output is a stream of events; its failures before the start are events
+        // too.
+        if (arguments_.command == CliCommand::Update) {
+            object.insert("event", "error");
+            object.insert("message", text);
+        }
         printJson(object);
     }
 }
