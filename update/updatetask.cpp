@@ -5,6 +5,7 @@
 #include "packagecheck.h"
 #include "productidentify.h"
 #include "repairdevice.h"
+#include "sleepinhibitor.h"
 #include "updaterun.h"
 #include "updatesteps.h"
 #include "ziparchive.h"
@@ -40,7 +41,13 @@ private:
 void Worker::update(DeviceDescription desc, QString fwFileName)
 {
     qCDebug(defaultLog) << "Updater start";
-    run(desc, fwFileName);
+    {
+        // Suspend or power-off half-way through a flash leaves a device that only a repair
+        // brings back, so sleep and shutdown wait for the whole run, package checks included;
+        // the lock goes before `complete` tells the caller the run is over.
+        const SleepInhibitor inhibitor(tr("Updating the firmware of a capture device"));
+        run(desc, fwFileName);
+    }
     // The window stays disabled until this arrives, so every run ends with it, and only once
     // the package and the device are closed.
     emit complete();
