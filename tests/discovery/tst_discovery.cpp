@@ -140,7 +140,7 @@ private slots:
         row("3601 v2", 0x3600, app, "2.9") << "0||A1B2C3D4|2.9|7";
         row("3601 version unreadable", 0x3600, app, QByteArray()) << "0||A1B2C3D4|0.0.0|7";
         row("3601 version empty", 0x3600, app, "") << "0||A1B2C3D4||7";
-        row("3601 version non-ASCII", 0x3600, app, "\xC3\xA9") << "0||A1B2C3D4|??|17";
+        row("3601 version non-ASCII", 0x3600, app, "\xC3\xA9") << "0||A1B2C3D4|?|17";
         row("3601 no serial", 0x3600, app, "3.2.1", false) << "0||FFFFFFFF|3.2.1|17";
         const char *soft = "DeviceScanner|Soft Repair Mode";
         row("3630 soft repair", 0x3630, NorbyState::SoftRepair, "3.2.1")

@@ -35,6 +35,42 @@ int injectedError(Node &n, uint8_t request)
     return 0;
 }
 
+// The largest data stage libusb's Linux backend sends in one control transfer.
+constexpr uint16_t MaxControlData = 4096;
+// A string descriptor's length is one byte: two for its header, two for each code unit.
+constexpr int MaxStringUnits = (255 - 2) / 2;
+
+// A model's text (UTF-8) as the UTF-16 code units of its string descriptor; a byte that is not
+// UTF-8 counts as one unit.
+std::vector<uint16_t> utf16(const std::string &text)
+{
+    std::vector<uint16_t> units;
+    for (size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+        bool valid = lead < 0x80 || (lead >= 0xC2 && lead <= 0xF4 && at + extra < text.size());
+        uint32_t point = extra == 0 ? lead : lead & (0x3F >> extra);
+        for (size_t i = 1; valid && i <= extra; ++i) {
+            const auto next = static_cast<unsigned char>(text[at + i]);
+            valid = (next & 0xC0) == 0x80;
+            point = point << 6 | (next & 0x3F);
+        }
+        if (!valid) {
+            units.push_back(0xFFFD);
+            ++at;
+            continue;
+        }
+        at += extra + 1;
+        if (point >= 0x10000) {
+            units.push_back(uint16_t(0xD800 + ((point - 0x10000) >> 10)));
+            units.push_back(uint16_t(0xDC00 + ((point - 0x10000) & 0x3FF)));
+        } else {
+            units.push_back(uint16_t(point));
+        }
+    }
+    return units;
+}
+
 void scheduleReturn(Bus::State &s, Node &n, const vdev::Reenumeration &restart)
 {
     s.detach(n);
@@ -291,10 +327,11 @@ int LIBUSB_CALL libusb_attach_kernel_driver(libusb_device_handle *dev_handle, in
         return LIBUSB_ERROR_INVALID_PARAM;
     if (!dev_handle->device->attached)
         return LIBUSB_ERROR_NO_DEVICE;
-    // Like Linux: a kernel driver cannot take an interface that a handle still claims.
-    if (dev_handle->claimed.count(interface_number))
-        return LIBUSB_ERROR_BUSY;
+    // Like Linux: a kernel driver cannot take an interface that a handle still claims, nor
+    // one that a driver (itself included) already holds.
     Node &n = s.node(dev_handle->device->node);
+    if (dev_handle->claimed.count(interface_number) || n.kernelDriverActive)
+        return LIBUSB_ERROR_BUSY;
     if (!n.kernelDriverDetached)
         return LIBUSB_ERROR_NOT_FOUND;
     n.kernelDriverDetached = false;
@@ -310,8 +347,20 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle *dev_handle, int int
         return LIBUSB_ERROR_INVALID_PARAM;
     if (!dev_handle->device->attached)
         return LIBUSB_ERROR_NO_DEVICE;
-    if (const int error = s.node(dev_handle->device->node).claimError)
+    const Node &n = s.node(dev_handle->device->node);
+    if (const int error = n.claimError)
         return error;
+    if (dev_handle->claimed.count(interface_number))
+        return LIBUSB_SUCCESS;
+    // usbfs gives an interface to one program at a time, and does not take it from the kernel
+    // driver that holds it: that has to be detached first.
+    const bool claimedElsewhere = std::any_of(s.handles.begin(), s.handles.end(),
+        [&](const std::unique_ptr<libusb_device_handle> &other) {
+            return !other->closed && other->device == dev_handle->device
+                && other->claimed.count(interface_number);
+        });
+    if (n.kernelDriverActive || claimedElsewhere)
+        return LIBUSB_ERROR_BUSY;
     dev_handle->claimed.insert(interface_number);
     return LIBUSB_SUCCESS;
 }
@@ -334,6 +383,10 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle *dev_handle, uint8_
     Bus::State &s = state();
     Lock lock(s.mutex);
     if (!s.usable(dev_handle, "libusb_control_transfer"))
+        return LIBUSB_ERROR_INVALID_PARAM;
+    // libusb's Linux backend refuses more data than fits one usbfs control buffer before
+    // anything reaches the device.
+    if (wLength > MaxControlData)
         return LIBUSB_ERROR_INVALID_PARAM;
 
     libusb_device *device = dev_handle->device;
@@ -400,13 +453,14 @@ int LIBUSB_CALL libusb_get_string_descriptor_ascii(
     const std::optional<std::string> text = n.model->stringDescriptor(desc_index);
     if (!text)
         return LIBUSB_ERROR_PIPE;
-    // libusb keeps ASCII as it is and writes '?' for anything else.
+    // The device sends the text as UTF-16, at most 126 code units in one descriptor; libusb
+    // keeps ASCII as it is and writes '?' for every other code unit.
+    const std::vector<uint16_t> units = utf16(*text);
     int written = 0;
-    for (char c : *text) {
-        if (written >= length - 1)
+    for (uint16_t unit : units) {
+        if (written >= length - 1 || written >= MaxStringUnits)
             break;
-        const auto byte = static_cast<unsigned char>(c);
-        data[written++] = byte < 0x80 ? byte : '?';
+        data[written++] = unit < 0x80 ? static_cast<unsigned char>(unit) : '?';
     }
     data[written] = 0;
     return written;

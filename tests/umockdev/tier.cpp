@@ -1,0 +1,177 @@
+#include "tier.h"
+
+#include "deviceaddressing.h"
+#include "driverscript.h"
+#include "usbdevicelist.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTest>
+#include <libusb.h>
+
+#include <cstdio>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace tier {
+
+namespace {
+
+QMutex logMutex;
+QStringList warnings;
+
+bool libusbDebug()
+{
+    return qEnvironmentVariableIsSet("LUMEXOR_TIER_LIBUSB_DEBUG");
+}
+
+void LIBUSB_CALL collect(libusb_context *, enum libusb_log_level level, const char *text)
+{
+    if (libusbDebug())
+        std::fputs(text, stderr);
+    if (level > LIBUSB_LOG_LEVEL_WARNING)
+        return;
+    QMutexLocker lock(&logMutex);
+    warnings << QString::fromUtf8(text).trimmed();
+}
+
+// libusb_exit's own account of what the program did not give back.
+bool isLeakWarning(const QString &line)
+{
+    return line.contains("still referenced") || line.contains("leaked")
+        || line.contains("left some devices open");
+}
+
+} // namespace
+
+Topology Topology::build(usbfs::Bus &bus)
+{
+    Topology t;
+    t.root2 = bus.addRootHub(1, usbfs::Speed::High);
+    t.root3 = bus.addRootHub(2, usbfs::Speed::Super);
+    bus.linkPeerHubs(t.root2, t.root3, 4);
+    t.hub2 = bus.addHub(t.root2, 3);
+    t.hub3 = bus.addHub(t.root3, 3);
+    bus.linkPeerHubs(t.hub2, t.hub3, 4);
+    return t;
+}
+
+void TierTestCase::init()
+{
+    bus_ = std::make_unique<usbfs::Bus>();
+    {
+        QMutexLocker lock(&logMutex);
+        warnings.clear();
+    }
+    scriptDriverInstall({});
+    QCOMPARE(libusb_init(nullptr), 0);
+    libusb_set_log_cb(nullptr, collect, LIBUSB_LOG_CB_GLOBAL | LIBUSB_LOG_CB_CONTEXT);
+    libusb_set_option(nullptr, LIBUSB_OPTION_LOG_LEVEL,
+        libusbDebug() ? LIBUSB_LOG_LEVEL_DEBUG : LIBUSB_LOG_LEVEL_WARNING);
+}
+
+void TierTestCase::cleanup()
+{
+    // Everything is torn down whatever went wrong, so the next test starts clean; the findings
+    // are reported at the end.
+    QStringList findings;
+    if (!bus_->waitForClosedFiles(std::chrono::milliseconds(5000)))
+        findings << QString("%1 file(s) of device nodes still open").arg(bus_->openFiles());
+    libusb_exit(nullptr);
+    for (const QString &line : libusbWarnings()) {
+        if (isLeakWarning(line))
+            findings << "libusb_exit: " + line;
+    }
+    for (const std::string &call : bus_->unexpected())
+        findings << "unknown to the emulation: " + QString::fromStdString(call);
+    bus_.reset();
+    if (!QTest::qWaitFor([] { return usbfs::Bus::liveGObjects() == 0; }, 5000))
+        findings << QString("%1 GLib object(s) of the test bed not finalized")
+                        .arg(usbfs::Bus::liveGObjects());
+    QVERIFY2(findings.isEmpty(), qPrintable(findings.join("; ")));
+}
+
+QStringList libusbWarnings()
+{
+    QMutexLocker lock(&logMutex);
+    return warnings;
+}
+
+DeviceDescription describe(usbfs::Bus &bus, usbfs::NodeId node)
+{
+    DeviceDescription desc;
+    UsbDeviceList list;
+    list.fetch();
+    for (ssize_t i = 0; i < list.size(); ++i) {
+        libusb_device *device = list.at(i);
+        uint8_t path[16] = {};
+        const int ports = libusb_get_port_numbers(device, path, int(sizeof path));
+        if (ports >= 0 && std::vector<uint8_t>(path, path + ports) == bus.portPath(node)
+            && libusb_get_bus_number(device) == bus.busNumber(node)
+            && libusb_get_device_address(device) == bus.address(node)) {
+            device_addressing_fill(device, desc);
+            break;
+        }
+    }
+    return desc;
+}
+
+QStringList wire(const usbfs::Bus &bus, usbfs::NodeId node)
+{
+    QStringList out;
+    for (const usbfs::Transfer &t : bus.transfers(node)) {
+        if ((t.requestType & 0x60) != 0x40)
+            continue;
+        const QByteArray data(reinterpret_cast<const char *>(t.data.data()), int(t.data.size()));
+        out << QString::asprintf(
+                   "%02x %02x %d %d %d: ", t.requestType, t.request, t.value, t.index, t.length)
+                + data.toHex(' ') + " -> " + QString::number(t.result);
+    }
+    return out;
+}
+
+QStringList driverCalls(const usbfs::Bus &bus, usbfs::NodeId node)
+{
+    QStringList out;
+    for (const std::string &call : bus.calls(node)) {
+        const QString line = QString::fromStdString(call);
+        // Standard requests (the string descriptors) are left out.
+        if (line.startsWith("open") || line.startsWith("close") || line.startsWith("urb 80"))
+            continue;
+        out << line;
+    }
+    return out;
+}
+
+QString place(const usbfs::Bus &bus, usbfs::NodeId node)
+{
+    QStringList path;
+    for (uint8_t port : bus.portPath(node))
+        path << QString::number(port);
+    return QString::number(bus.busNumber(node)) + "-" + path.join('.');
+}
+
+struct WithoutFileOverride::Saved {
+    __user_cap_data_struct data[2] {};
+};
+
+WithoutFileOverride::WithoutFileOverride()
+    : saved_(std::make_unique<Saved>())
+{
+    // Effective capabilities belong to a thread, not to the process, and a new thread starts
+    // with its creator's; the permitted set stays, so the destructor can raise them again.
+    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+    syscall(SYS_capget, &header, saved_->data);
+    __user_cap_data_struct reduced[2] = {saved_->data[0], saved_->data[1]};
+    reduced[0].effective &= ~(1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH);
+    syscall(SYS_capset, &header, reduced);
+}
+
+WithoutFileOverride::~WithoutFileOverride()
+{
+    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+    syscall(SYS_capset, &header, saved_->data);
+}
+
+} // namespace tier

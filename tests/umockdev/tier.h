@@ -1,0 +1,83 @@
+#pragma once
+
+// Shared by the tests on the real libusb-1.0 with devices emulated by umockdev: a fresh test
+// bed and libusb context for every test function, and the checks that end each one.
+
+#include "devicedescription.h"
+#include "usbfsbus.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+namespace tier {
+
+// A PC's USB 3 controller as Linux shows it: bus 1 is its high-speed half, bus 2 its
+// SuperSpeed half, and root port N of one is the companion of root port N of the other. A USB
+// 3 hub on root port 3 is two hubs too, one on each bus, with companion ports.
+struct Topology {
+    usbfs::NodeId root2 = -1; // bus 1, high speed
+    usbfs::NodeId root3 = -1; // bus 2, SuperSpeed
+    usbfs::NodeId hub2 = -1; // bus 1, root port 3
+    usbfs::NodeId hub3 = -1; // bus 2, root port 3
+
+    static Topology build(usbfs::Bus &bus);
+};
+
+// Base of the tier's test classes. Every test function gets a new bus and then a new default
+// libusb context (libusb listens to the test bed that exists when it starts), and fails at its
+// end unless every file of a device node was closed, libusb_exit found no libusb_device still
+// referenced and no handle open, the emulation met no request it does not know, and every
+// GLib object of the test bed was finalized.
+class TierTestCase : public QObject
+{
+    Q_OBJECT
+
+protected:
+    usbfs::Bus &bus() { return *bus_; }
+
+protected slots:
+    void init();
+    void cleanup();
+
+private:
+    std::unique_ptr<usbfs::Bus> bus_;
+};
+
+// What libusb said at warning level or above since the context was made.
+QStringList libusbWarnings();
+
+// The addressing a scan records for `node`, read through the real libusb (empty when the
+// device is not listed). It holds references of its own (the hub above the device): drop it
+// before the test function ends, or libusb_exit finds them.
+DeviceDescription describe(usbfs::Bus &bus, usbfs::NodeId node);
+
+// The device's vendor requests, one a line: "type request value index length: bytes -> result",
+// hexadecimal but for the decimal value, index, length and result.
+QStringList wire(const usbfs::Bus &bus, usbfs::NodeId node);
+
+// The usbfs calls that concern interface 0 and its drivers, and the vendor requests, in order
+// (see usbfs::Bus::calls).
+QStringList driverCalls(const usbfs::Bus &bus, usbfs::NodeId node);
+
+// "bus-path" of `node`, as "2-3.1".
+QString place(const usbfs::Bus &bus, usbfs::NodeId node);
+
+// While it lives, the calling thread cannot override file permissions, and neither can the
+// threads it starts (they keep that for good): a desktop user's process, even when the tests
+// run as root. Restores the thread's own capabilities when it goes.
+class WithoutFileOverride
+{
+public:
+    WithoutFileOverride();
+    ~WithoutFileOverride();
+    WithoutFileOverride(const WithoutFileOverride &) = delete;
+    WithoutFileOverride &operator=(const WithoutFileOverride &) = delete;
+
+private:
+    struct Saved;
+    std::unique_ptr<Saved> saved_;
+};
+
+} // namespace tier

@@ -1,0 +1,155 @@
+// The scanner on the real libusb: devices in every state behind hubs, a kernel driver on the
+// capture interface, and a device node the process may not open.
+
+#include "devicescanner.h"
+#include "driverscript.h"
+#include "norbydevice.h"
+#include "tier.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using vdev::NorbyDevice;
+using vdev::NorbyState;
+
+namespace {
+
+std::shared_ptr<NorbyDevice> norby(uint16_t family, NorbyState state, uint16_t vendorId = 0x2B77)
+{
+    NorbyDevice::Config config;
+    config.familyId = family;
+    config.state = state;
+    config.vendorId = vendorId;
+    return std::make_shared<NorbyDevice>(config);
+}
+
+// What the user is told of a device, and where it is.
+QString summary(const DeviceDescription &d)
+{
+    const QByteArray path(
+        reinterpret_cast<const char *>(d.portPath.data()), int(d.portPath.size()));
+    return QString::asprintf("%04x:%04x bus %d path %s mode %d caps %x ", d.vendorId, d.productId,
+               d.busNumber, path.toHex('.').constData(), d.mode, d.capabilities)
+        + QStringList {d.product, d.serial, d.version, d.modeText}.join('|')
+        + (d.parent && !d.device ? "" : " references!");
+}
+
+// Everything a scanner says, in the order it arrives.
+class Recorder : public QObject
+{
+public:
+    explicit Recorder(DeviceScanner &scanner)
+    {
+        connect(&scanner, &DeviceScanner::newDevice, this,
+            [this](const DeviceDescription &d) { devices << summary(d); });
+        connect(
+            &scanner, &DeviceScanner::error, this, [this](const QString &text) { errors << text; });
+        connect(&scanner, &DeviceScanner::complete, this, [this] { ++completes; });
+    }
+
+    // True when the scan has completed within a bound, and only once.
+    bool waitForComplete()
+    {
+        return QTest::qWaitFor([&] { return completes >= 1; }, 10000) && completes == 1;
+    }
+
+    QStringList devices;
+    QStringList errors;
+    int completes = 0;
+};
+
+const QString AccessDenied
+    = "Access Denied: Administrative privilegies are required to access the device";
+
+} // namespace
+
+class tst_UsbfsScan : public tier::TierTestCase
+{
+    Q_OBJECT
+
+private slots:
+    // One device of each state the tool tells apart, behind the two halves of a USB 3 hub
+    // (the boot loader runs at high speed), and a device of another vendor: each known one is
+    // reported once with the strings it sends as UTF-16, only the running capture devices are
+    // pinged, and the kernel driver of a capture interface has it back afterwards.
+    void reportsEveryState()
+    {
+        const tier::Topology t = tier::Topology::build(bus());
+        NorbyDevice::Config withSymbol;
+        withSymbol.product = std::string("KESTREL3 \xC2\xB5"); // one character beyond ASCII
+        withSymbol.version = std::string("3.4.0");
+        const usbfs::NodeId app = bus().plug(t.hub3, 1, std::make_shared<NorbyDevice>(withSymbol));
+        bus().setKernelDriver(app, "uvcvideo");
+        const usbfs::NodeId audio = bus().plug(t.hub3, 2, norby(0x3620, NorbyState::Application));
+        const usbfs::NodeId soft = bus().plug(t.hub3, 3, norby(0x3630, NorbyState::SoftRepair));
+        const usbfs::NodeId sandbox = bus().plug(t.hub3, 4, norby(0x3640, NorbyState::Sandbox));
+        const usbfs::NodeId boot = bus().plug(t.hub2, 1, norby(0x3660, NorbyState::BootLoader));
+        const usbfs::NodeId early
+            = bus().plug(t.root3, 1, norby(0x3600, NorbyState::Application, 0x5555));
+        const usbfs::NodeId other
+            = bus().plug(t.hub2, 2, norby(0x3600, NorbyState::Application, 0x1234));
+
+        DeviceScanner scanner;
+        Recorder rec(scanner);
+        emit scanner.scan();
+        QVERIFY(rec.waitForComplete());
+        QCOMPARE(rec.errors, QStringList());
+        rec.devices.sort();
+        const QString repair = "|A1B2C3D4||Soft Repair Mode";
+        QCOMPARE(rec.devices,
+            QStringList({"04b4:00f3 bus 1 path 03.01 mode 2 caps 0 FX3 Boot Loader|FFFFFFFF||Hard "
+                         "Repair Mode",
+                "2b77:3601 bus 2 path 03.01 mode 0 caps 17 KESTREL3 ?|A1B2C3D4|3.4.0|",
+                "2b77:3621 bus 2 path 03.02 mode 0 caps 1f KESTREL3|A1B2C3D4|3.2.1|",
+                "2b77:3630 bus 2 path 03.03 mode 1 caps 0 KESTREL3" + repair,
+                "2b77:364f bus 2 path 03.04 mode 3 caps 0 KESTREL3" + repair,
+                "5555:3601 bus 2 path 01 mode 0 caps 17 KESTREL3|A1B2C3D4|3.2.1|"}));
+        for (usbfs::NodeId node : {app, audio, early})
+            QCOMPARE(tier::wire(bus(), node), QStringList {"c0 c8 0 0 1: 01 -> 1"});
+        for (usbfs::NodeId node : {soft, sandbox, boot, other})
+            QCOMPARE(tier::wire(bus(), node), QStringList());
+        QCOMPARE(bus().calls(other), std::vector<std::string>());
+
+        // Detached for the claim and the ping, and handed back once the interface was
+        // released: a kernel driver cannot take an interface that is still claimed.
+        QCOMPARE(tier::driverCalls(bus(), app),
+            QStringList({"getdriver 0: uvcvideo", "getdriver 0: uvcvideo", "disconnect 0: uvcvideo",
+                "claim 0", "urb c0 c8", "release 0", "connect 0: uvcvideo"}));
+        QCOMPARE(bus().boundDriver(app), std::string("uvcvideo"));
+        QCOMPARE(tier::driverCalls(bus(), audio),
+            QStringList({"getdriver 0 -> ENODATA", "claim 0", "urb c0 c8", "release 0"}));
+        QCOMPARE(tier::driverInstallCalls(), 0);
+    }
+
+    // A device node the process may not open (a desktop user without the udev rule): libusb
+    // reports access denied, the driver seam says an administrator is needed, and the user is
+    // told so once; the other device of the pass is still reported.
+    void accessDenied()
+    {
+        const tier::Topology t = tier::Topology::build(bus());
+        const usbfs::NodeId denied = bus().plug(t.hub3, 1, norby(0x3600, NorbyState::Application));
+        bus().denyAccess(denied);
+        bus().replug(denied);
+        bus().plug(t.hub3, 2, norby(0x3620, NorbyState::Application));
+        tier::scriptDriverInstall({-2});
+
+        std::unique_ptr<DeviceScanner> scanner;
+        {
+            const tier::WithoutFileOverride user;
+            scanner = std::make_unique<DeviceScanner>();
+        }
+        Recorder rec(*scanner);
+        emit scanner->scan();
+        QVERIFY(rec.waitForComplete());
+        QCOMPARE(rec.errors, QStringList {AccessDenied});
+        QCOMPARE(rec.devices.size(), 1);
+        QVERIFY2(rec.devices.first().startsWith("2b77:3621"), qPrintable(rec.devices.first()));
+        QCOMPARE(tier::driverInstallCalls(), 1);
+        QCOMPARE(bus().calls(denied), std::vector<std::string>());
+        QVERIFY(tier::libusbWarnings().join('\n').contains("errno=13"));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_UsbfsScan)
+#include "tst_usbfsscan.moc"
