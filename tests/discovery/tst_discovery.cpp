@@ -223,9 +223,12 @@ private slots:
             << installed << 1 << L {"Serial number string id: 4", install};
         row("capture: installation denied", 0x3600, app, Fault::Open, access, false, -2)
             << denied << 1 << L {install, "access"};
-        row("capture: claim fails", 0x3600, app, Fault::Claim, LIBUSB_ERROR_BUSY)
+        row("capture: claim fails", 0x3600, app, Fault::Claim, io)
             << installed << 1
-            << L {"Claim interface: 0", "Error claim usb interface:  -6", install};
+            << L {"Claim interface: 0", "Error claim usb interface:  -1", install};
+        // Another handle holds the interface: no driver can help.
+        row("capture: interface in use", 0x3600, app, Fault::Claim, LIBUSB_ERROR_BUSY)
+            << error << 0 << L {"Claim interface: 0", "Error claim usb interface:  -6"};
         row("audio: no ping answer", 0x3620, app, Fault::Ping, LIBUSB_ERROR_PIPE)
             << error << 0 << L {"Claim interface: 0", "Ping device: -9"};
         row("soft: unsupported, flag clear", 0x3620, soft, Fault::Open, notSupported)
