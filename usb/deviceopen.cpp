@@ -77,12 +77,16 @@ libusb_device_handle *device_open(const DeviceDescription &desc)
 
     // Anything but a clear "no kernel driver" (including "can't tell") gets a detach attempt;
     // on platforms without kernel drivers the detach fails harmlessly.
-    if (libusb_kernel_driver_active(handle, desc.interfaceNumber) != 0)
-        libusb_detach_kernel_driver(handle, desc.interfaceNumber);
+    const bool detached = libusb_kernel_driver_active(handle, desc.interfaceNumber) != 0
+        && libusb_detach_kernel_driver(handle, desc.interfaceNumber) == 0;
 
     const int rc = libusb_claim_interface(handle, desc.interfaceNumber);
     if (rc != 0) {
         usbErrorLog() << "Error claim usb interface: " << rc << "\n" << std::flush;
+        // A driver taken away for nothing is given back, or the device would stay without
+        // it (on Linux, no video) until it is replugged.
+        if (detached)
+            libusb_attach_kernel_driver(handle, desc.interfaceNumber);
         libusb_close(handle);
         return nullptr;
     }

@@ -212,6 +212,9 @@ private slots:
         QCOMPARE(bool(opened), ping != 0);
         QCOMPARE(bus.openHandles(), ping != 0 ? 1 : 0);
         QCOMPARE(bus.claimedInterfaces(), ping != 0 ? 1 : 0);
+        // A refused claim gives back the kernel driver it took away.
+        if (setup == "claim")
+            QCOMPARE(testsupport::kernelDriverActive(node), 1);
         if (!opened)
             return;
         QCOMPARE(libusb_kernel_driver_active(opened.handle(), 0), 0);
