@@ -282,6 +282,7 @@ private slots:
                                      << "LABEL678 640x480p@60, ABCDEFGHIJKL";
         QTest::newRow("percent signs")
             << record("%1", "%6", 60000, 640, 480) << "%6 640x480p@60, %1";
+        QTest::newRow("width 0") << record("Q", "P", 60000, 0, 1080) << "no signal";
         QTest::newRow("height 0") << record("Q", "P", 60000, 1920, 0) << "no signal";
         QTest::newRow("rate 0") << record("Q", "P", 0, 1920, 1080) << "no signal";
         QTest::newRow("no data") << QByteArray() << "request not supported";

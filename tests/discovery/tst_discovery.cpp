@@ -4,11 +4,14 @@
 #include "logcapture.h"
 #include "norbydevice.h"
 #include "probetable.h"
+#include "scanrecorder.h"
 
 #include <QtTest>
 
 #include <memory>
 
+using testsupport::norby;
+using testsupport::ScanRecorder;
 using vdev::NorbyDevice;
 using vdev::NorbyState;
 
@@ -18,25 +21,6 @@ Q_DECLARE_METATYPE(NorbyState)
 namespace {
 
 enum class Fault { Descriptor, Open, Claim, Ping };
-
-std::shared_ptr<NorbyDevice> norby(uint16_t family, NorbyState state, uint16_t vendorId = 0x2B77)
-{
-    NorbyDevice::Config config;
-    config.familyId = family;
-    config.state = state;
-    config.vendorId = vendorId;
-    return std::make_shared<NorbyDevice>(config);
-}
-
-// What a report says of a device, references included.
-QString summary(const DeviceDescription &d)
-{
-    const QByteArray path(
-        reinterpret_cast<const char *>(d.portPath.data()), int(d.portPath.size()));
-    return QString::asprintf("%04x:%04x bus %d path %s mode %d caps %x%s", d.vendorId, d.productId,
-        d.busNumber, path.toHex('.').constData(), d.mode, d.capabilities,
-        d.parent && !d.device ? "" : " references!");
-}
 
 // How often each node was opened.
 QList<int> opens(const std::vector<vusb::NodeId> &nodes)
@@ -49,34 +33,6 @@ QList<int> opens(const std::vector<vusb::NodeId> &nodes)
 
 const QString AccessDenied
     = "Worker|Access Denied: Administrative privilegies are required to access the device";
-
-// Everything a scanner says, in the order it arrives.
-class Recorder : public QObject
-{
-public:
-    explicit Recorder(DeviceScanner &scanner)
-    {
-        connect(&scanner, &DeviceScanner::newDevice, this, [this](const DeviceDescription &d) {
-            devices << summary(d);
-            events << QStringLiteral("device %1").arg(d.productId, 0, 16);
-            offThread = offThread || QThread::currentThread() != thread();
-        });
-        connect(&scanner, &DeviceScanner::error, this,
-            [this](const QString &text) { events << "error: " + text; });
-        connect(&scanner, &DeviceScanner::complete, this, [this] { events << "complete"; });
-    }
-
-    // True when `count` requests have completed within a bound, and no more.
-    bool waitForCompletes(int count)
-    {
-        return QTest::qWaitFor([&] { return events.count("complete") >= count; }, 5000)
-            && events.count("complete") == count;
-    }
-
-    QStringList devices;
-    QStringList events;
-    bool offThread = false;
-};
 
 } // namespace
 
@@ -295,7 +251,7 @@ private slots:
             DeviceDescription where = testsupport::describe(nodes.back());
             where.mode = mode;
             where.capabilities = caps;
-            expected << summary(where);
+            expected << testsupport::scanSummary(where);
         };
         add(norby(0x3600, NorbyState::Application), Normal, 0x17);
         const std::pair<uint16_t, uint32_t> families[]
@@ -309,7 +265,7 @@ private slots:
         add(norby(0x3600, NorbyState::BootLoader), HardRepair, 0);
         QCOMPARE(nodes.size(), probeTable.size() + 1);
 
-        Recorder rec(*scanner_);
+        ScanRecorder rec(*scanner_);
         emit scanner_->scan();
         emit scanner_->scan(); // queued behind the first, not merged with it
         QVERIFY(rec.waitForCompletes(2));
@@ -395,7 +351,7 @@ private slots:
         bus.scriptDriverInstall(std::vector<int>(installs.begin(), installs.end()));
 
         testsupport::LogCapture log;
-        Recorder rec(*scanner_);
+        ScanRecorder rec(*scanner_);
         emit scanner_->scan();
         QVERIFY(rec.waitForCompletes(1));
         QTEST(rec.events, "events");

@@ -62,14 +62,13 @@ const UpdatePacing pacing {0ms, 100ms, 0ms, 2000ms}; // the device restarts in 2
 constexpr int runBoundMs = 10000;
 
 // The texts a request may report: %c a libusb result by name or text, %d one by number, %r the
-// request code in decimal, %n a number, %x a hexadecimal one, %s any text.
+// request code in decimal.
 using Templates = std::vector<QRegularExpression>;
 
 Templates templates(std::initializer_list<const char *> texts)
 {
     static const std::pair<char, const char *> holes[]
-        = {{'c', "(?<code>.+)"}, {'d', "(?<code>-?\\d+)"}, {'r', "(?<request>\\d+)"}, {'n', "\\d+"},
-            {'x', "[0-9a-f]+"}, {'s', ".+"}};
+        = {{'c', "(?<code>.+)"}, {'d', "(?<code>-?\\d+)"}, {'r', "(?<request>\\d+)"}};
     Templates out;
     for (const char *text : texts) {
         QString pattern = QRegularExpression::escape(QString::fromUtf8(text));
@@ -80,32 +79,20 @@ Templates templates(std::initializer_list<const char *> texts)
     return out;
 }
 
-// update/*.cpp (translate("Worker", ...) and tr(...)).
-const Templates updateTexts = templates({"Cannot open firmware package: %s",
-    "Cannot Access Device. Administrative privilegies may be required",
-    "Selected device and firmware incompatible", "Unsupported product: '%s'",
-    "Product info file found but can't be opened: %s", "Can't read Product info file: %s",
-    "Invalid firmware package. File(s) not found: %s", "Can't open EDID file",
-    "Can't read EDID file", "EDID data has incorrect format", "EDID data has incorrect checksum",
-    "EDID data is empty", "EDID data is too large to send: %n bytes",
-    "Can't initiate EDID IO access (err: %d)", "Can't send EDID data to the device (err: %d)",
-    "Can't finalize EDID IO access (err: %d)", "Error: failed to request flash status for FX3: %c",
-    "Error: failed to request flash status for FPGA: %c",
-    "Error: failed to write FPGA header block:  %c", "Error: failed FPGA CRC check: %c",
-    "Error: failed to start FPGA reflashing: %c", "Error: failed to find FPGA image",
-    "Error: FPGA image is too large: %n bytes", "Error: failed to read FPGA image: %s",
-    "Error: failed to write FPGA block:  %c", "Error: failed to complete FPGA reflash: %c",
-    "Error: failed to read sandbox microcode: %s", "Error: sandbox microcode image is truncated",
-    "Error: failed to write microcode: %c", "Fail to verify image",
-    "Error: failed to open sandbox microcode: %s", "Error: failed to verify microcode signature",
-    "Error: microcode section at 0x%x is too long: %n bytes, at most %n", "FX3 checksum error",
-    "Error: failed to start microcode: %c",
-    "Error: microcode block does not aligned by 32 bit length: %n",
-    "Error: failed to find microcode image: %s", "Error: failed to start microcode reflashing: %c",
-    "Error: failed to read microcode image: %s", "Error: failed to write microcode block: %c",
-    "Error: failed to complete microcode reflash: %c",
-    "Access Denied: Administrative privilegies are required to access the device",
-    "Error: Failed to install driver", "Error: Failed to init device for repair"});
+// What update/*.cpp says when one of its transfers fails; a text no transfer fault can cause
+// (a package's, a driver's) is no right answer here either.
+const Templates updateTexts
+    = templates({"Cannot Access Device. Administrative privilegies may be required",
+        "Can't initiate EDID IO access (err: %d)", "Can't send EDID data to the device (err: %d)",
+        "Can't finalize EDID IO access (err: %d)",
+        "Error: failed to request flash status for FX3: %c",
+        "Error: failed to request flash status for FPGA: %c",
+        "Error: failed to write FPGA header block:  %c", "Error: failed FPGA CRC check: %c",
+        "Error: failed to start FPGA reflashing: %c", "Error: failed to write FPGA block:  %c",
+        "Error: failed to complete FPGA reflash: %c", "Error: failed to write microcode: %c",
+        "Error: failed to start microcode: %c", "Error: failed to start microcode reflashing: %c",
+        "Error: failed to write microcode block: %c",
+        "Error: failed to complete microcode reflash: %c", "Error: Failed to install driver"});
 
 // config/configdevicetask.cpp.
 const Templates configTexts

@@ -68,9 +68,7 @@ const QByteArray microcode = patternBytes(5000, 1);
 const QByteArray fpga = patternBytes(10000, 2);
 
 // Discards the USB layer's log of every open, claim and transfer, some megabytes over the soak.
-class NullBuffer : public std::streambuf
-{
-protected:
+struct NullBuffer : std::streambuf {
     int_type overflow(int_type c) override { return traits_type::not_eof(c); }
     std::streamsize xsputn(const char *, std::streamsize count) override { return count; }
 };
@@ -134,15 +132,21 @@ const Job jobs[] = {
 };
 constexpr size_t Succeeding = 3;
 
+QString hex(const void *bytes, size_t size)
+{
+    return QByteArray(static_cast<const char *>(bytes), int(size)).toHex(' ');
+}
+
 // What one part of a window reported since it was last cleared: its signals as text, and its
 // completions.
 struct Outcome {
     QStringList events;
     int completes = 0;
 
-    bool waitFor(int count)
+    void add(const QString &event, bool done = false) { events << event, completes += done; }
+    bool waitFor(int n)
     {
-        return QTest::qWaitFor([&] { return completes >= count; }, 20000);
+        return QTest::qWaitFor([&] { return completes >= n; }, 20000);
     }
 };
 
@@ -154,36 +158,29 @@ struct Outcome {
 struct Window {
     Window()
     {
-        QObject::connect(
-            &scanner, &DeviceScanner::newDevice, &scanner, [this](const DeviceDescription &d) {
-                scanned.events << QString::asprintf("%04x:%04x", d.vendorId, d.productId);
-                if (keep && d.productId == 0x3621)
-                    shown = d;
-            });
-        QObject::connect(
-            &scanner, &DeviceScanner::error, &scanner, [this] { scanned.events << "error"; });
-        QObject::connect(
-            &scanner, &DeviceScanner::complete, &scanner, [this] { ++scanned.completes; });
-        QObject::connect(&configTask, &ConfigDeviceBase::getRequestComplete, &configTask,
+        const auto on = [](auto *sender, auto signal, auto slot) {
+            QObject::connect(sender, signal, sender, slot);
+        };
+        on(&scanner, &DeviceScanner::newDevice, [this](const DeviceDescription &d) {
+            scanned.add(QString::asprintf("%04x:%04x", d.vendorId, d.productId));
+            if (keep && d.productId == 0x3621)
+                shown = d;
+        });
+        on(&scanner, &DeviceScanner::error, [this] { scanned.add("error"); });
+        on(&scanner, &DeviceScanner::complete, [this] { ++scanned.completes; });
+        on(&configTask, &ConfigDeviceBase::getRequestComplete,
             [this](uint8_t request, const ConfigDeviceDataPtr &ptr, uint16_t size) {
-                const QByteArray data(reinterpret_cast<const char *>(ptr.data()), ptr ? size : 0);
-                configured.events << QString::number(request) + " get "
-                        + (ptr ? data.toHex(' ') : "null") + ' ' + QString::number(size);
-                ++configured.completes;
+                configured.add(QString::number(request) + " get "
+                        + (ptr ? hex(ptr.data(), size) : "null") + ' ' + QString::number(size),
+                    true);
             });
-        QObject::connect(&configTask, &ConfigDeviceBase::setRequestComplete, &configTask,
-            [this](uint8_t request) {
-                configured.events << QString::number(request) + " set";
-                ++configured.completes;
-            });
-        QObject::connect(&configTask, &ConfigDeviceBase::error, &configTask,
-            [this](uint8_t request) { configured.events << QString::number(request) + " error"; });
-        QObject::connect(&updater, &UpdateTask::progress, &updater,
-            [this](int percent) { updated.events << QString::number(percent); });
-        QObject::connect(
-            &updater, &UpdateTask::error, &updater, [this] { updated.events << "error"; });
-        QObject::connect(
-            &updater, &UpdateTask::complete, &updater, [this] { ++updated.completes; });
+        on(&configTask, &ConfigDeviceBase::setRequestComplete,
+            [this](uint8_t request) { configured.add(QString::number(request) + " set", true); });
+        on(&configTask, &ConfigDeviceBase::error,
+            [this](uint8_t request) { configured.add(QString::number(request) + " error"); });
+        on(&updater, &UpdateTask::progress, [this](int p) { updated.add(QString::number(p)); });
+        on(&updater, &UpdateTask::error, [this] { updated.add("error"); });
+        on(&updater, &UpdateTask::complete, [this] { ++updated.completes; });
     }
 
     Outcome scanned, configured, updated;
@@ -207,11 +204,6 @@ std::shared_ptr<NorbyDevice> norby(
     if (!comesBack)
         config.restart.arrival = vdev::Arrival::Never;
     return std::make_shared<NorbyDevice>(config);
-}
-
-QString hex(const void *bytes, size_t size)
-{
-    return QByteArray(static_cast<const char *>(bytes), int(size)).toHex(' ');
 }
 
 } // namespace
@@ -270,8 +262,7 @@ class tst_Soak : public QObject
     {
         w.scanned = {};
         emit w.scanner.scan();
-        QVERIFY2(w.scanned.waitFor(1),
-            qPrintable(QString("round %1: a scan did not complete").arg(round)));
+        QVERIFY2(w.scanned.waitFor(1), qPrintable(QString("round %1: no scan end").arg(round)));
         w.scanned.events.sort();
         QCOMPARE(w.scanned.events,
             QStringList(

@@ -76,18 +76,228 @@ private slots:
         testsupport::BusTestCase::cleanup();
     }
 
-    void settings_data();
-    void settings();
-    void settingsReadFails();
-    void pageNotOffered_data();
-    void pageNotOffered();
-    void userModesRead();
-    void userModesWrite_data();
-    void userModesWrite();
-    void userModeReadFails();
-    void nothingWhileARequestIsOutstanding();
-    void inputSignal_data();
-    void inputSignal();
+    void settings_data()
+    {
+        QTest::addColumn<int>("flags"); // on the device
+        QTest::addColumn<QString>("shown"); // check boxes after the read
+        QTest::addColumn<QString>("applied"); // check boxes for Apply
+        QTest::addColumn<QString>("written");
+
+        const auto row = [](const char *name, int flags, const char *shown, const char *applied,
+                             const char *written) {
+            QTest::newRow(name) << flags << QString(shown) << QString(applied) << QString(written);
+        };
+        row("none", 0x00, "---", "-P-", "04");
+        row("all", 0x16, "APM", "APM", "16");
+        row("performance", 0x04, "-P-", "A-M", "12");
+        row("the firmware's own bits, written 0", 0xE9, "---", "---", "00");
+    }
+
+    void settings()
+    {
+        QFETCH(int, flags);
+        QFETCH(QString, applied);
+        QFETCH(QString, written);
+        device_->settings().setFlags(uint8_t(flags));
+
+        Window window;
+        QVERIFY(window.scanned(1));
+        // Selected on the Firmware page: nothing is read until the Settings page shows.
+        QVERIFY(requests(node_, 0xE2).isEmpty());
+        QVERIFY(readPage(window, "tabSettings"));
+        QCOMPARE(
+            requests(node_, 0xE2), QStringList {SettingsRead + QString::asprintf("%02x", flags)});
+        QTEST(checks(window), "shown");
+        QVERIFY(window.dialog.isPollingInputSignal());
+
+        window.widget<QCheckBox>("keepAspectRatioCheckBox")->setChecked(applied[0] == 'A');
+        window.widget<QCheckBox>("performanceModeCheckBox")->setChecked(applied[1] == 'P');
+        window.widget<QCheckBox>("audioSelectorCheckBox")->setChecked(applied[2] == 'M');
+        vusb::Bus::instance().clearTransfers();
+        window.click("updateSettingsButton");
+        QVERIFY(!window.widget("tabWidget")->isEnabled());
+        QVERIFY(ready(window));
+        QCOMPARE(testsupport::wire(node_), QStringList {"40 e3 0 0 1 1000: " + written});
+        vusb::Bus::instance().locked(
+            [&] { QCOMPARE(int(device_->settings().flags()), written.toInt(nullptr, 16)); });
+        QVERIFY(window.widget("tabSettings")->isEnabled());
+    }
+
+    void settingsReadFails()
+    {
+        vusb::Bus::instance().failRequest(node_, {0xE2, 1, 1});
+        Window window;
+        QVERIFY(window.scanned(1));
+        window.widget<QCheckBox>("performanceModeCheckBox")->setChecked(true);
+        window.showPage("tabSettings");
+        QVERIFY(boxes_.waitForBoxes(1));
+        QCOMPARE(boxes_.takeLines(),
+            QStringList {"critical|Device Access Error|Error retreiving config device data: "
+                         "req=226, status: Pipe error"});
+        QVERIFY(ready(window));
+        QCOMPARE(checks(window), QString("-P-"));
+    }
+
+    void pageNotOffered_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("page");
+
+        const int soft = int(NorbyState::SoftRepair), app = int(NorbyState::Application);
+        QTest::newRow("soft repair: settings") << soft << QString("3.2.1") << "tabSettings";
+        QTest::newRow("soft repair: user modes") << soft << QString("3.2.1") << "tabUserMode";
+        QTest::newRow("firmware before user modes") << app << QString("2.0") << "tabUserMode";
+    }
+
+    void pageNotOffered()
+    {
+        QFETCH(int, state);
+        QFETCH(QString, version);
+        QFETCH(QString, page);
+
+        vusb::Bus &bus = vusb::Bus::instance();
+        bus.unplug(node_);
+        const auto node = bus.plug(
+            topology_.root1, 2, norby(0x3620, NorbyState(state), "A1", version.toStdString()));
+        Window window;
+        QVERIFY(window.scanned(1));
+        bus.clearTransfers();
+        window.showPage(page.toLatin1().constData());
+        QVERIFY(!window.widget(page.toLatin1().constData())->isEnabled());
+        QVERIFY(window.widget("tabWidget")->isEnabled());
+        QVERIFY(testsupport::wire(node).isEmpty());
+    }
+
+    void userModesRead()
+    {
+        device_->settings().setUserMode(0, userMode(1920, 1080, 0));
+        device_->settings().setUserMode(1, userMode(1280, 720, 1));
+        device_->settings().setUserMode(2, userMode(65535, 1, 0));
+
+        Window window;
+        QVERIFY(readPage(window, "tabUserMode"));
+        QCOMPARE(requests(node_, 0xB3),
+            (QStringList {"c0 b3 0 0 5 1000: 80 07 38 04 00", "c0 b3 0 1 5 1000: 00 05 d0 02 01",
+                "c0 b3 0 2 5 1000: ff ff 01 00 00"}));
+        QString shown;
+        for (const char *mode : {"userMode1", "userMode2", "userMode3"}) {
+            const QByteArray name(mode);
+            shown += QString("%1 %2x%3;")
+                         .arg(window.widget<QGroupBox>(mode)->isChecked() ? "on" : "off")
+                         .arg(window.widget<QSpinBox>(name + "Width")->value())
+                         .arg(window.widget<QSpinBox>(name + "Height")->value());
+        }
+        QCOMPARE(shown, QString("on 1920x1080;off 1280x720;on 65535x1;"));
+        QVERIFY(window.widget("tabUserMode")->isEnabled());
+    }
+
+    void userModesWrite_data()
+    {
+        QTest::addColumn<int>("failing"); // 0xB3 write that fails, 0 for none
+        QTest::addColumn<QStringList>("writes");
+        QTest::addColumn<QString>("box");
+
+        const QStringList all {"40 b3 0 0 5 1000: 40 01 f0 00 00",
+            "40 b3 0 1 5 1000: 00 00 00 00 01", "40 b3 0 2 5 1000: 00 0f 70 08 00"};
+        QTest::newRow("all three") << 0 << all << "";
+        QTest::newRow("mode 1 fails")
+            << 2 << QStringList(all.mid(0, 2))
+            << "critical|Device Access Error|Error setting device flags: Pipe error";
+    }
+
+    void userModesWrite()
+    {
+        QFETCH(int, failing);
+
+        Window window;
+        QVERIFY(readPage(window, "tabUserMode"));
+        window.widget<QGroupBox>("userMode1")->setChecked(true);
+        window.widget<QSpinBox>("userMode1Width")->setValue(320);
+        window.widget<QSpinBox>("userMode1Height")->setValue(240);
+        window.widget<QGroupBox>("userMode2")->setChecked(false);
+        window.widget<QGroupBox>("userMode3")->setChecked(true);
+        window.widget<QSpinBox>("userMode3Width")->setValue(3840);
+        window.widget<QSpinBox>("userMode3Height")->setValue(2160);
+        vusb::Bus &bus = vusb::Bus::instance();
+        bus.clearTransfers();
+        if (failing)
+            bus.failRequest(node_, {0xB3, failing, 1});
+
+        window.click("updateUserModesButton");
+        QVERIFY(ready(window));
+        QTEST(requests(node_, 0xB3), "writes");
+        QTEST(boxes_.takeLines().join(""), "box");
+    }
+
+    void userModeReadFails()
+    {
+        vusb::Bus::instance().failRequest(node_, {0xB3, 2, 1});
+        device_->settings().setUserMode(0, userMode(800, 600, 0));
+        Window window;
+        QVERIFY(readPage(window, "tabUserMode"));
+        QCOMPARE(requests(node_, 0xB3).size(), 2);
+        QVERIFY(!window.widget("tabUserMode")->isEnabled());
+        QCOMPARE(window.widget<QSpinBox>("userMode1Width")->value(), 800);
+        QVERIFY(boxes_.takeLines().isEmpty()); // a failed read shows no box
+    }
+
+    void nothingWhileARequestIsOutstanding()
+    {
+        device_->settings().setAnswerDelay(300ms);
+        Window window;
+        QVERIFY(window.scanned(1));
+        vusb::Bus &bus = vusb::Bus::instance();
+        bus.clearTransfers();
+        window.showPage("tabSettings");
+        QVERIFY(!window.widget("tabWidget")->isEnabled());
+        QVERIFY(!window.dialog.isPollingInputSignal());
+        // A disabled tab widget disables its pages and buttons: a page change or an Apply does
+        // not start a second request.
+        window.showPage("tabUserMode");
+        window.click("updateUserModesButton");
+        window.showPage("tabSettings");
+        window.click("updateSettingsButton");
+        QVERIFY(ready(window));
+        QCOMPARE(testsupport::wire(node_), QStringList {SettingsRead + QString("00")});
+        QVERIFY(window.dialog.isPollingInputSignal());
+    }
+
+    void inputSignal_data()
+    {
+        QTest::addColumn<NorbySettings::InputStatusBlock>("status");
+        QTest::addColumn<bool>("unplugged");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("signal") << inputStatus("Q", "P", 60000, 1920, 1080, false) << false
+                                << "P 1920x1080p@60, Q";
+        QTest::newRow("fractional rate, interlaced") << inputStatus("YUY2", "HDMI", 59940, 1920,
+            1080, true) << false << "HDMI 1920x1080i@59.94, YUY2";
+        QTest::newRow("device gone")
+            << inputStatus("Q", "P", 60000, 1920, 1080, false) << true << "request not supported";
+    }
+
+    void inputSignal()
+    {
+        QFETCH(NorbySettings::InputStatusBlock, status);
+        QFETCH(bool, unplugged);
+        QFETCH(QString, text);
+        device_->settings().setInputStatus(status);
+
+        Window window;
+        QVERIFY(window.scanned(1));
+        auto *label = window.widget<QLabel>("inputSignalLabel");
+        QCOMPARE(label->text(), QString("device not selected"));
+        if (unplugged)
+            vusb::Bus::instance().unplug(node_);
+        vusb::Bus::instance().clearTransfers();
+        // One tick of the two-second poll.
+        window.invoke("onInputStatusTimer");
+        QVERIFY(QTest::qWaitFor([&] { return label->text() != "device not selected"; }, 5000));
+        QTEST(label->text(), "text");
+        if (!unplugged)
+            QCOMPARE(testsupport::wire(node_).size(), 1);
+    }
 
 private:
     // Shows `page` of a window on the lone device and waits until its read has ended.
@@ -117,238 +327,6 @@ private:
     std::shared_ptr<vdev::NorbyDevice> device_;
     vusb::NodeId node_ = -1;
 };
-
-void tst_DevicePages::settings_data()
-{
-    QTest::addColumn<int>("flags"); // on the device
-    QTest::addColumn<QString>("shown"); // check boxes after the read
-    QTest::addColumn<QString>("applied"); // check boxes for Apply
-    QTest::addColumn<QString>("written");
-
-    QTest::newRow("none") << 0x00 << "---"
-                          << "-P-"
-                          << "04";
-    QTest::newRow("all") << 0x16 << "APM"
-                         << "APM"
-                         << "16";
-    QTest::newRow("performance") << 0x04 << "-P-"
-                                 << "A-M"
-                                 << "12";
-    QTest::newRow("the firmware's own bits, written 0") << 0xE9 << "---"
-                                                        << "---"
-                                                        << "00";
-}
-
-void tst_DevicePages::settings()
-{
-    QFETCH(int, flags);
-    QFETCH(QString, applied);
-    QFETCH(QString, written);
-    device_->settings().setFlags(uint8_t(flags));
-
-    Window window;
-    QVERIFY(window.scanned(1));
-    // Selected on the Firmware page: nothing is read until the Settings page shows.
-    QVERIFY(requests(node_, 0xE2).isEmpty());
-    QVERIFY(readPage(window, "tabSettings"));
-    QCOMPARE(requests(node_, 0xE2), QStringList {SettingsRead + QString::asprintf("%02x", flags)});
-    QTEST(checks(window), "shown");
-    QVERIFY(window.dialog.isPollingInputSignal());
-
-    window.widget<QCheckBox>("keepAspectRatioCheckBox")->setChecked(applied[0] == 'A');
-    window.widget<QCheckBox>("performanceModeCheckBox")->setChecked(applied[1] == 'P');
-    window.widget<QCheckBox>("audioSelectorCheckBox")->setChecked(applied[2] == 'M');
-    vusb::Bus::instance().clearTransfers();
-    window.click("updateSettingsButton");
-    QVERIFY(!window.widget("tabWidget")->isEnabled());
-    QVERIFY(ready(window));
-    QCOMPARE(testsupport::wire(node_), QStringList {"40 e3 0 0 1 1000: " + written});
-    vusb::Bus::instance().locked(
-        [&] { QCOMPARE(int(device_->settings().flags()), written.toInt(nullptr, 16)); });
-    QVERIFY(window.widget("tabSettings")->isEnabled());
-}
-
-void tst_DevicePages::settingsReadFails()
-{
-    vusb::Bus::instance().failRequest(node_, {0xE2, 1, 1});
-    Window window;
-    QVERIFY(window.scanned(1));
-    window.widget<QCheckBox>("performanceModeCheckBox")->setChecked(true);
-    window.showPage("tabSettings");
-    QVERIFY(boxes_.waitForBoxes(1));
-    QCOMPARE(boxes_.takeLines(),
-        QStringList {"critical|Device Access Error|Error retreiving config device data: "
-                     "req=226, status: Pipe error"});
-    QVERIFY(ready(window));
-    QCOMPARE(checks(window), QString("-P-"));
-}
-
-void tst_DevicePages::pageNotOffered_data()
-{
-    QTest::addColumn<int>("state");
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<QString>("page");
-
-    QTest::newRow("soft repair: settings") << int(NorbyState::SoftRepair) << "3.2.1"
-                                           << "tabSettings";
-    QTest::newRow("soft repair: user modes") << int(NorbyState::SoftRepair) << "3.2.1"
-                                             << "tabUserMode";
-    QTest::newRow("firmware before user modes") << int(NorbyState::Application) << "2.0"
-                                                << "tabUserMode";
-}
-
-void tst_DevicePages::pageNotOffered()
-{
-    QFETCH(int, state);
-    QFETCH(QString, version);
-    QFETCH(QString, page);
-
-    vusb::Bus &bus = vusb::Bus::instance();
-    bus.unplug(node_);
-    const auto node = bus.plug(
-        topology_.root1, 2, norby(0x3620, NorbyState(state), "A1", version.toStdString()));
-    Window window;
-    QVERIFY(window.scanned(1));
-    bus.clearTransfers();
-    window.showPage(page.toLatin1().constData());
-    QVERIFY(!window.widget(page.toLatin1().constData())->isEnabled());
-    QVERIFY(window.widget("tabWidget")->isEnabled());
-    QVERIFY(testsupport::wire(node).isEmpty());
-}
-
-void tst_DevicePages::userModesRead()
-{
-    device_->settings().setUserMode(0, userMode(1920, 1080, 0));
-    device_->settings().setUserMode(1, userMode(1280, 720, 1));
-    device_->settings().setUserMode(2, userMode(65535, 1, 0));
-
-    Window window;
-    QVERIFY(readPage(window, "tabUserMode"));
-    QCOMPARE(requests(node_, 0xB3),
-        (QStringList {"c0 b3 0 0 5 1000: 80 07 38 04 00", "c0 b3 0 1 5 1000: 00 05 d0 02 01",
-            "c0 b3 0 2 5 1000: ff ff 01 00 00"}));
-    QString shown;
-    for (const char *mode : {"userMode1", "userMode2", "userMode3"}) {
-        const QByteArray name(mode);
-        shown += QString("%1 %2x%3;")
-                     .arg(window.widget<QGroupBox>(mode)->isChecked() ? "on" : "off")
-                     .arg(window.widget<QSpinBox>(name + "Width")->value())
-                     .arg(window.widget<QSpinBox>(name + "Height")->value());
-    }
-    QCOMPARE(shown, QString("on 1920x1080;off 1280x720;on 65535x1;"));
-    QVERIFY(window.widget("tabUserMode")->isEnabled());
-}
-
-void tst_DevicePages::userModesWrite_data()
-{
-    QTest::addColumn<int>("failing"); // 0xB3 write that fails, 0 for none
-    QTest::addColumn<QStringList>("writes");
-    QTest::addColumn<QString>("box");
-
-    const QStringList all {"40 b3 0 0 5 1000: 40 01 f0 00 00", "40 b3 0 1 5 1000: 00 00 00 00 01",
-        "40 b3 0 2 5 1000: 00 0f 70 08 00"};
-    QTest::newRow("all three") << 0 << all << "";
-    QTest::newRow("mode 1 fails")
-        << 2 << QStringList(all.mid(0, 2))
-        << "critical|Device Access Error|Error setting device flags: Pipe error";
-}
-
-void tst_DevicePages::userModesWrite()
-{
-    QFETCH(int, failing);
-
-    Window window;
-    QVERIFY(readPage(window, "tabUserMode"));
-    window.widget<QGroupBox>("userMode1")->setChecked(true);
-    window.widget<QSpinBox>("userMode1Width")->setValue(320);
-    window.widget<QSpinBox>("userMode1Height")->setValue(240);
-    window.widget<QGroupBox>("userMode2")->setChecked(false);
-    window.widget<QGroupBox>("userMode3")->setChecked(true);
-    window.widget<QSpinBox>("userMode3Width")->setValue(3840);
-    window.widget<QSpinBox>("userMode3Height")->setValue(2160);
-    vusb::Bus &bus = vusb::Bus::instance();
-    bus.clearTransfers();
-    if (failing)
-        bus.failRequest(node_, {0xB3, failing, 1});
-
-    window.click("updateUserModesButton");
-    QVERIFY(ready(window));
-    QTEST(requests(node_, 0xB3), "writes");
-    QTEST(boxes_.takeLines().join(""), "box");
-}
-
-void tst_DevicePages::userModeReadFails()
-{
-    vusb::Bus::instance().failRequest(node_, {0xB3, 2, 1});
-    device_->settings().setUserMode(0, userMode(800, 600, 0));
-    Window window;
-    QVERIFY(readPage(window, "tabUserMode"));
-    QCOMPARE(requests(node_, 0xB3).size(), 2);
-    QVERIFY(!window.widget("tabUserMode")->isEnabled());
-    QCOMPARE(window.widget<QSpinBox>("userMode1Width")->value(), 800);
-    QVERIFY(boxes_.takeLines().isEmpty()); // a failed read shows no box
-}
-
-void tst_DevicePages::nothingWhileARequestIsOutstanding()
-{
-    device_->settings().setAnswerDelay(300ms);
-    Window window;
-    QVERIFY(window.scanned(1));
-    vusb::Bus &bus = vusb::Bus::instance();
-    bus.clearTransfers();
-    window.showPage("tabSettings");
-    QVERIFY(!window.widget("tabWidget")->isEnabled());
-    QVERIFY(!window.dialog.isPollingInputSignal());
-    // A disabled tab widget disables its pages and buttons: a page change or an Apply does
-    // not start a second request.
-    window.showPage("tabUserMode");
-    window.click("updateUserModesButton");
-    window.showPage("tabSettings");
-    window.click("updateSettingsButton");
-    QVERIFY(ready(window));
-    QCOMPARE(testsupport::wire(node_), QStringList {SettingsRead + QString("00")});
-    QVERIFY(window.dialog.isPollingInputSignal());
-}
-
-void tst_DevicePages::inputSignal_data()
-{
-    QTest::addColumn<NorbySettings::InputStatusBlock>("status");
-    QTest::addColumn<bool>("unplugged");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("signal") << inputStatus("Q", "P", 60000, 1920, 1080, false) << false
-                            << "P 1920x1080p@60, Q";
-    QTest::newRow("fractional rate, interlaced") << inputStatus("YUY2", "HDMI", 59940, 1920, 1080,
-        true) << false << "HDMI 1920x1080i@59.94, YUY2";
-    QTest::newRow("texts empty") << inputStatus("", "", 50000, 720, 576, false) << false
-                                 << "unknown 720x576p@50, unknown";
-    QTest::newRow("no signal") << inputStatus("Q", "P", 60000, 0, 1080, false) << false
-                               << "no signal";
-    QTest::newRow("device gone") << inputStatus("Q", "P", 60000, 1920, 1080, false) << true
-                                 << "request not supported";
-}
-
-void tst_DevicePages::inputSignal()
-{
-    QFETCH(NorbySettings::InputStatusBlock, status);
-    QFETCH(bool, unplugged);
-    QFETCH(QString, text);
-    device_->settings().setInputStatus(status);
-
-    Window window;
-    QVERIFY(window.scanned(1));
-    auto *label = window.widget<QLabel>("inputSignalLabel");
-    QCOMPARE(label->text(), QString("device not selected"));
-    if (unplugged)
-        vusb::Bus::instance().unplug(node_);
-    vusb::Bus::instance().clearTransfers();
-    // One tick of the two-second poll.
-    window.invoke("onInputStatusTimer");
-    QVERIFY(QTest::qWaitFor([&] { return label->text() != "device not selected"; }, 5000));
-    QTEST(label->text(), "text");
-    if (!unplugged)
-        QCOMPARE(testsupport::wire(node_).size(), 1);
-}
 
 QTEST_MAIN(tst_DevicePages)
 #include "tst_devicepages.moc"

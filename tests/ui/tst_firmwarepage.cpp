@@ -71,254 +71,240 @@ private slots:
         testsupport::BusTestCase::cleanup();
     }
 
-    void updates_data();
-    void updates();
-    void failures_data();
-    void failures();
-    void refusals_data();
-    void refusals();
-    void automaticUpdate_data();
-    void automaticUpdate();
-    void updateButtonFollowsThePath();
-    void fileChooser_data();
-    void fileChooser();
+    void updates_data()
+    {
+        QTest::addColumn<int>("family");
+        QTest::addColumn<NorbyState>("state");
+        QTest::addColumn<QString>("product");
+
+        QTest::newRow("framed FPGA") << 0x3600 << NorbyState::Application << "kestrel3";
+        QTest::newRow("plain FPGA") << 0x3630 << NorbyState::Application << "kestrel3_4k";
+        QTest::newRow("soft repair") << 0x3600 << NorbyState::SoftRepair << "kestrel3";
+        QTest::newRow("boot loader") << 0x3620 << NorbyState::BootLoader << "ospreyx3";
+    }
+
+    void updates()
+    {
+        QFETCH(int, family);
+        QFETCH(NorbyState, state);
+        QFETCH(QString, product);
+
+        testsupport::ZipPackage zip;
+        const QString package = writePackage(zip, product.toStdString());
+        const auto device = norby(uint16_t(family), state);
+        vusb::Bus::instance().plug(topology_.hub, 2, device);
+        Window window({}, package);
+        QVERIFY(window.scanned(1));
+        QCOMPARE(window.widget<QListWidget>("devicesList")->currentRow(), 0);
+        QVERIFY(window.dialog.isPollingInputSignal());
+
+        window.click("updateButton");
+        QCOMPARE(window.starts.count(), 1);
+        QVERIFY(!window.dialog.isEnabled());
+        QVERIFY(!window.dialog.isPollingInputSignal());
+        QVERIFY(window.widget("updateProgress")->isVisible());
+        auto *label = window.widget<QLabel>("labelDoNotInterrupt");
+        QVERIFY(label->isVisible());
+        QCOMPARE(label->text(), QString(DoNotInterrupt));
+        // Neither the window manager's close nor Escape takes the window away mid-flash.
+        QVERIFY(!window.dialog.close());
+        window.dialog.reject();
+        QVERIFY(window.dialog.isVisible());
+
+        QVERIFY(window.updated(1));
+        auto *progress = window.widget<QProgressBar>("updateProgress");
+        QCOMPARE(progress->value(), 100);
+        QCOMPARE(progress->text(), QString("Update Completed"));
+        QVERIFY(progress->isVisible());
+        QVERIFY(label->isHidden());
+        QVERIFY(window.dialog.isEnabled());
+        QVERIFY(window.dialog.isPollingInputSignal());
+        vusb::Bus::instance().locked([&] {
+            QCOMPARE(bytesOf(device->flash().fx3Flash()), microcode);
+            QCOMPARE(bytesOf(device->flash().fpgaFlash()), fpga);
+            QCOMPARE(device->flash().edid(), product == "ospreyx3" ? std::vector<uint8_t>() : edid);
+        });
+        QVERIFY(window.dialog.close());
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("error");
+
+        QTest::newRow("no package")
+            << QString("missing") << "Cannot open firmware package: No such file";
+        QTest::newRow("other product")
+            << QString("harrier3") << "Selected device and firmware incompatible";
+        QTest::newRow("FPGA step fails")
+            << QString("c1") << "Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE";
+    }
+
+    void failures()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, error);
+
+        testsupport::ZipPackage zip;
+        QString package = writePackage(zip, setup == "harrier3" ? "harrier3" : "kestrel3");
+        if (setup == "missing")
+            package = zip.folder() + "/missing.fw";
+        const auto node = vusb::Bus::instance().plug(
+            topology_.root1, 1, norby(0x3600, NorbyState::Application));
+        if (setup == "c1")
+            vusb::Bus::instance().failRequest(node, {0xC1, 1, -1});
+        Window window({}, package);
+        QVERIFY(window.scanned(1));
+
+        window.click("updateButton");
+        QVERIFY(window.updated(1));
+        QCOMPARE(boxes_.takeLines(), QStringList {"critical|Update Error|" + error});
+        auto *progress = window.widget<QProgressBar>("updateProgress");
+        QCOMPARE(progress->format(), QString("Update Error"));
+        QVERIFY(progress->value() < 100);
+        auto *label = window.widget<QLabel>("labelDoNotInterrupt");
+        QVERIFY(!label->isHidden());
+        QCOMPARE(label->text(), QString(Warning));
+        QVERIFY(window.dialog.isEnabled());
+        QVERIFY(window.widget("tabWidget")->isEnabled());
+
+        // The warning stays until an update ends well; a selection change hides the bar.
+        window.widget<QListWidget>("devicesList")->clearSelection();
+        QVERIFY(progress->isHidden());
+        QCOMPARE(label->text(), QString(Warning));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<int>("devices");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("box");
+
+        const QString box = "warning|Lumexor Updater|Please select ";
+        QTest::newRow("no device selected") << 2 << "a.fw" << box + "a device from the list";
+        QTest::newRow("no package") << 1 << "" << box + "the firmware file";
+    }
+
+    void refusals()
+    {
+        QFETCH(int, devices);
+        QFETCH(QString, path);
+
+        for (int port = 1; port <= devices; ++port)
+            vusb::Bus::instance().plug(
+                topology_.root1, uint8_t(port), norby(0x3600, NorbyState::Application));
+        Window window({}, path);
+        QVERIFY(window.scanned(1));
+        // The button is disabled without a path; the command line's update still calls it.
+        window.invoke("on_updateButton_clicked");
+        QTEST(boxes_.takeLines().join(""), "box");
+        QCOMPARE(window.starts.count(), 0);
+        QVERIFY(window.dialog.isEnabled());
+        QVERIFY(window.widget("labelDoNotInterrupt")->isHidden());
+    }
+
+    void automaticUpdate_data()
+    {
+        QTest::addColumn<int>("devices");
+        QTest::addColumn<bool>("withPackage");
+        QTest::addColumn<int>("startsFirst");
+        QTest::addColumn<int>("startsAfterRescan"); // with one device left
+
+        QTest::newRow("one device") << 1 << true << 1 << 1; // once per process
+        QTest::newRow("two devices") << 2 << true << 0 << 1;
+        QTest::newRow("no package") << 1 << false << 0 << 0;
+    }
+
+    void automaticUpdate()
+    {
+        QFETCH(int, devices);
+        QFETCH(bool, withPackage);
+
+        testsupport::ZipPackage zip;
+        const QString package = withPackage ? writePackage(zip, "kestrel3") : QString();
+        vusb::Bus &bus = vusb::Bus::instance();
+        std::vector<vusb::NodeId> nodes;
+        for (int port = 1; port <= devices; ++port)
+            nodes.push_back(
+                bus.plug(topology_.hub, uint8_t(port), norby(0x3600, NorbyState::Application)));
+        Window window({}, package, true);
+        QVERIFY(window.scanned(1));
+        QTEST(int(window.starts.count()), "startsFirst");
+        QVERIFY(window.updated(window.starts.count()));
+
+        for (size_t i = 1; i < nodes.size(); ++i)
+            bus.unplug(nodes[i]);
+        window.click("rescanDevicesButton");
+        QVERIFY(window.scanned(2));
+        QTEST(int(window.starts.count()), "startsAfterRescan");
+        QVERIFY(window.updated(window.starts.count()));
+        QVERIFY(boxes_.takeLines().isEmpty());
+    }
+
+    void updateButtonFollowsThePath()
+    {
+        // The Firmware page is usable once a device is selected.
+        vusb::Bus::instance().plug(topology_.root1, 1, norby(0x3600, NorbyState::Application));
+        Window window;
+        QVERIFY(window.scanned(1));
+        auto *button = window.widget("updateButton");
+        auto *edit = window.widget<QLineEdit>("firmwareLineEdit");
+        QVERIFY(!button->isEnabled());
+        QTest::keyClicks(edit, "x");
+        QVERIFY(button->isEnabled());
+        edit->clear();
+        QVERIFY(!button->isEnabled());
+
+        Window withPath({}, "given.fw");
+        QVERIFY(withPath.scanned(1));
+        QVERIFY(withPath.widget("updateButton")->isEnabled());
+    }
+
+    void fileChooser_data()
+    {
+        QTest::addColumn<bool>("choose");
+        QTest::newRow("cancelled") << false;
+        QTest::newRow("chosen") << true;
+    }
+
+    void fileChooser()
+    {
+        QFETCH(bool, choose);
+
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("packages"));
+        QFile file(dir.path() + "/packages/new.fw");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QSettings().setValue("firmware/path", "/stored/folder");
+
+        vusb::Bus::instance().plug(topology_.root1, 1, norby(0x3600, NorbyState::Application));
+        Window window({}, "old.fw");
+        QVERIFY(window.scanned(1));
+        QStringList asked;
+        window.dialog.setFileChooser([&](QWidget *parent, const QString &caption,
+                                         const QString &folder, const QString &filter) {
+            asked << QString(parent == &window.dialog ? "window" : "other") << caption << folder
+                  << filter;
+            // Chosen through a path that is not canonical: the folder is stored canonical.
+            return choose ? dir.path() + "/packages/../packages/new.fw" : QString();
+        });
+        window.click("firmwareSelectButton");
+
+        QCOMPARE(asked,
+            (QStringList {"window", "Select firmware update file", "/stored/folder",
+                "Firmware files (*.fw);; All (*)"}));
+        QCOMPARE(window.widget<QLineEdit>("firmwareLineEdit")->text(),
+            choose ? dir.path() + "/packages/../packages/new.fw" : QString("old.fw"));
+        QCOMPARE(QSettings().value("firmware/path").toString(),
+            choose ? QFileInfo(dir.path() + "/packages").canonicalFilePath() : "/stored/folder");
+    }
 
 private:
     QTemporaryDir settingsDir_;
     testsupport::Topology topology_;
     testsupport::BoxWatcher boxes_;
 };
-
-void tst_FirmwarePage::updates_data()
-{
-    QTest::addColumn<int>("family");
-    QTest::addColumn<NorbyState>("state");
-    QTest::addColumn<QString>("product");
-
-    QTest::newRow("framed FPGA") << 0x3600 << NorbyState::Application << "kestrel3";
-    QTest::newRow("plain FPGA") << 0x3630 << NorbyState::Application << "kestrel3_4k";
-    QTest::newRow("soft repair") << 0x3600 << NorbyState::SoftRepair << "kestrel3";
-    QTest::newRow("boot loader") << 0x3620 << NorbyState::BootLoader << "ospreyx3";
-}
-
-void tst_FirmwarePage::updates()
-{
-    QFETCH(int, family);
-    QFETCH(NorbyState, state);
-    QFETCH(QString, product);
-
-    testsupport::ZipPackage zip;
-    const QString package = writePackage(zip, product.toStdString());
-    const auto device = norby(uint16_t(family), state);
-    vusb::Bus::instance().plug(topology_.hub, 2, device);
-    Window window({}, package);
-    QVERIFY(window.scanned(1));
-    QCOMPARE(window.widget<QListWidget>("devicesList")->currentRow(), 0);
-    QVERIFY(window.dialog.isPollingInputSignal());
-
-    window.click("updateButton");
-    QCOMPARE(window.starts.count(), 1);
-    QVERIFY(!window.dialog.isEnabled());
-    QVERIFY(!window.dialog.isPollingInputSignal());
-    QVERIFY(window.widget("updateProgress")->isVisible());
-    auto *label = window.widget<QLabel>("labelDoNotInterrupt");
-    QVERIFY(label->isVisible());
-    QCOMPARE(label->text(), QString(DoNotInterrupt));
-    // Neither the window manager's close nor Escape takes the window away mid-flash.
-    QVERIFY(!window.dialog.close());
-    window.dialog.reject();
-    QVERIFY(window.dialog.isVisible());
-
-    QVERIFY(window.updated(1));
-    auto *progress = window.widget<QProgressBar>("updateProgress");
-    QCOMPARE(progress->value(), 100);
-    QCOMPARE(progress->text(), QString("Update Completed"));
-    QVERIFY(progress->isVisible());
-    QVERIFY(label->isHidden());
-    QVERIFY(window.dialog.isEnabled());
-    QVERIFY(window.dialog.isPollingInputSignal());
-    vusb::Bus::instance().locked([&] {
-        QCOMPARE(bytesOf(device->flash().fx3Flash()), microcode);
-        QCOMPARE(bytesOf(device->flash().fpgaFlash()), fpga);
-        QCOMPARE(device->flash().edid(), product == "ospreyx3" ? std::vector<uint8_t>() : edid);
-    });
-    QVERIFY(window.dialog.close());
-}
-
-void tst_FirmwarePage::failures_data()
-{
-    QTest::addColumn<QString>("setup");
-    QTest::addColumn<QString>("error");
-
-    QTest::newRow("no package") << "missing"
-                                << "Cannot open firmware package: No such file";
-    QTest::newRow("other product") << "harrier3"
-                                   << "Selected device and firmware incompatible";
-    QTest::newRow("FPGA step fails") << "c1"
-                                     << "Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE";
-}
-
-void tst_FirmwarePage::failures()
-{
-    QFETCH(QString, setup);
-    QFETCH(QString, error);
-
-    testsupport::ZipPackage zip;
-    QString package = writePackage(zip, setup == "harrier3" ? "harrier3" : "kestrel3");
-    if (setup == "missing")
-        package = zip.folder() + "/missing.fw";
-    const auto node
-        = vusb::Bus::instance().plug(topology_.root1, 1, norby(0x3600, NorbyState::Application));
-    if (setup == "c1")
-        vusb::Bus::instance().failRequest(node, {0xC1, 1, -1});
-    Window window({}, package);
-    QVERIFY(window.scanned(1));
-
-    window.click("updateButton");
-    QVERIFY(window.updated(1));
-    QCOMPARE(boxes_.takeLines(), QStringList {"critical|Update Error|" + error});
-    auto *progress = window.widget<QProgressBar>("updateProgress");
-    QCOMPARE(progress->format(), QString("Update Error"));
-    QVERIFY(progress->value() < 100);
-    auto *label = window.widget<QLabel>("labelDoNotInterrupt");
-    QVERIFY(!label->isHidden());
-    QCOMPARE(label->text(), QString(Warning));
-    QVERIFY(window.dialog.isEnabled());
-    QVERIFY(window.widget("tabWidget")->isEnabled());
-
-    // The warning stays until an update ends well; a selection change hides the bar.
-    window.widget<QListWidget>("devicesList")->clearSelection();
-    QVERIFY(progress->isHidden());
-    QCOMPARE(label->text(), QString(Warning));
-}
-
-void tst_FirmwarePage::refusals_data()
-{
-    QTest::addColumn<int>("devices");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("box");
-
-    QTest::newRow("no device selected")
-        << 2 << "a.fw"
-        << "warning|Lumexor Updater|Please select a device from the list";
-    QTest::newRow("no package") << 1 << ""
-                                << "warning|Lumexor Updater|Please select the firmware file";
-}
-
-void tst_FirmwarePage::refusals()
-{
-    QFETCH(int, devices);
-    QFETCH(QString, path);
-
-    for (int port = 1; port <= devices; ++port)
-        vusb::Bus::instance().plug(
-            topology_.root1, uint8_t(port), norby(0x3600, NorbyState::Application));
-    Window window({}, path);
-    QVERIFY(window.scanned(1));
-    // The button is disabled without a path; the command line's update still calls it.
-    window.invoke("on_updateButton_clicked");
-    QTEST(boxes_.takeLines().join(""), "box");
-    QCOMPARE(window.starts.count(), 0);
-    QVERIFY(window.dialog.isEnabled());
-    QVERIFY(window.widget("labelDoNotInterrupt")->isHidden());
-}
-
-void tst_FirmwarePage::automaticUpdate_data()
-{
-    QTest::addColumn<int>("devices");
-    QTest::addColumn<bool>("withPackage");
-    QTest::addColumn<int>("startsFirst");
-    QTest::addColumn<int>("startsAfterRescan"); // with one device left
-
-    QTest::newRow("one device") << 1 << true << 1 << 1; // once per process
-    QTest::newRow("two devices") << 2 << true << 0 << 1;
-    QTest::newRow("no package") << 1 << false << 0 << 0;
-}
-
-void tst_FirmwarePage::automaticUpdate()
-{
-    QFETCH(int, devices);
-    QFETCH(bool, withPackage);
-
-    testsupport::ZipPackage zip;
-    const QString package = withPackage ? writePackage(zip, "kestrel3") : QString();
-    vusb::Bus &bus = vusb::Bus::instance();
-    std::vector<vusb::NodeId> nodes;
-    for (int port = 1; port <= devices; ++port)
-        nodes.push_back(
-            bus.plug(topology_.hub, uint8_t(port), norby(0x3600, NorbyState::Application)));
-    Window window({}, package, true);
-    QVERIFY(window.scanned(1));
-    QTEST(int(window.starts.count()), "startsFirst");
-    QVERIFY(window.updated(window.starts.count()));
-
-    for (size_t i = 1; i < nodes.size(); ++i)
-        bus.unplug(nodes[i]);
-    window.click("rescanDevicesButton");
-    QVERIFY(window.scanned(2));
-    QTEST(int(window.starts.count()), "startsAfterRescan");
-    QVERIFY(window.updated(window.starts.count()));
-    QVERIFY(boxes_.takeLines().isEmpty());
-}
-
-void tst_FirmwarePage::updateButtonFollowsThePath()
-{
-    // The Firmware page is usable once a device is selected.
-    vusb::Bus::instance().plug(topology_.root1, 1, norby(0x3600, NorbyState::Application));
-    Window window;
-    QVERIFY(window.scanned(1));
-    auto *button = window.widget("updateButton");
-    auto *edit = window.widget<QLineEdit>("firmwareLineEdit");
-    QVERIFY(!button->isEnabled());
-    QTest::keyClicks(edit, "x");
-    QVERIFY(button->isEnabled());
-    edit->clear();
-    QVERIFY(!button->isEnabled());
-
-    Window withPath({}, "given.fw");
-    QVERIFY(withPath.scanned(1));
-    QVERIFY(withPath.widget("updateButton")->isEnabled());
-}
-
-void tst_FirmwarePage::fileChooser_data()
-{
-    QTest::addColumn<bool>("choose");
-    QTest::newRow("cancelled") << false;
-    QTest::newRow("chosen") << true;
-}
-
-void tst_FirmwarePage::fileChooser()
-{
-    QFETCH(bool, choose);
-
-    QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir("packages"));
-    QFile file(dir.path() + "/packages/new.fw");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    QSettings().setValue("firmware/path", "/stored/folder");
-
-    vusb::Bus::instance().plug(topology_.root1, 1, norby(0x3600, NorbyState::Application));
-    Window window({}, "old.fw");
-    QVERIFY(window.scanned(1));
-    QStringList asked;
-    window.dialog.setFileChooser(
-        [&](QWidget *parent, const QString &caption, const QString &folder, const QString &filter) {
-            asked << QString(parent == &window.dialog ? "window" : "other") << caption << folder
-                  << filter;
-            // Chosen through a path that is not canonical: the folder is stored canonical.
-            return choose ? dir.path() + "/packages/../packages/new.fw" : QString();
-        });
-    window.click("firmwareSelectButton");
-
-    QCOMPARE(asked,
-        (QStringList {"window", "Select firmware update file", "/stored/folder",
-            "Firmware files (*.fw);; All (*)"}));
-    QCOMPARE(window.widget<QLineEdit>("firmwareLineEdit")->text(),
-        choose ? dir.path() + "/packages/../packages/new.fw" : QString("old.fw"));
-    QCOMPARE(QSettings().value("firmware/path").toString(),
-        choose ? QFileInfo(dir.path() + "/packages").canonicalFilePath() : "/stored/folder");
-}
 
 QTEST_MAIN(tst_FirmwarePage)
 #include "tst_firmwarepage.moc"

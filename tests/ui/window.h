@@ -86,8 +86,7 @@ public:
 
     void showPage(const char *page)
     {
-        auto *tabs = widget<QTabWidget>("tabWidget");
-        tabs->setCurrentWidget(widget(page));
+        widget<QTabWidget>("tabWidget")->setCurrentWidget(widget(page));
     }
 
     void click(const char *button) { QTest::mouseClick(widget(button), Qt::LeftButton); }

@@ -98,22 +98,23 @@ QStringList libusbWarnings()
     return warnings;
 }
 
-DeviceDescription describe(usbfs::Bus &bus, usbfs::NodeId node)
+UsbDeviceRef deviceAt(usbfs::Bus &bus, usbfs::NodeId node)
 {
-    DeviceDescription desc;
     UsbDeviceList list;
     list.fetch();
     for (ssize_t i = 0; i < list.size(); ++i) {
-        libusb_device *device = list.at(i);
-        uint8_t path[16] = {};
-        const int ports = libusb_get_port_numbers(device, path, int(sizeof path));
-        if (ports >= 0 && std::vector<uint8_t>(path, path + ports) == bus.portPath(node)
-            && libusb_get_bus_number(device) == bus.busNumber(node)
-            && libusb_get_device_address(device) == bus.address(node)) {
-            device_addressing_fill(device, desc);
-            break;
-        }
+        if (libusb_get_bus_number(list.at(i)) == bus.busNumber(node)
+            && libusb_get_device_address(list.at(i)) == bus.address(node))
+            return UsbDeviceRef(list.at(i));
     }
+    return UsbDeviceRef();
+}
+
+DeviceDescription describe(usbfs::Bus &bus, usbfs::NodeId node)
+{
+    DeviceDescription desc;
+    if (const UsbDeviceRef device = deviceAt(bus, node))
+        device_addressing_fill(device.get(), desc);
     return desc;
 }
 

@@ -48,6 +48,9 @@ private:
 // What libusb said at warning level or above since the context was made.
 QStringList libusbWarnings();
 
+// The device at `node`, with a reference of its own (null when it is not listed).
+UsbDeviceRef deviceAt(usbfs::Bus &bus, usbfs::NodeId node);
+
 // The addressing a scan records for `node`, read through the real libusb (empty when the
 // device is not listed). It holds references of its own (the hub above the device): drop it
 // before the test function ends, or libusb_exit finds them.

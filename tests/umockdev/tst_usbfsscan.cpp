@@ -1,68 +1,18 @@
 // The scanner on the real libusb: devices in every state behind hubs, a kernel driver on the
 // capture interface, and a device node the process may not open.
 
-#include "devicescanner.h"
 #include "driverscript.h"
 #include "norbydevice.h"
+#include "scanrecorder.h"
 #include "tier.h"
 
 #include <QtTest>
 
 #include <memory>
 
+using testsupport::norby;
 using vdev::NorbyDevice;
 using vdev::NorbyState;
-
-namespace {
-
-std::shared_ptr<NorbyDevice> norby(uint16_t family, NorbyState state, uint16_t vendorId = 0x2B77)
-{
-    NorbyDevice::Config config;
-    config.familyId = family;
-    config.state = state;
-    config.vendorId = vendorId;
-    return std::make_shared<NorbyDevice>(config);
-}
-
-// What the user is told of a device, and where it is.
-QString summary(const DeviceDescription &d)
-{
-    const QByteArray path(
-        reinterpret_cast<const char *>(d.portPath.data()), int(d.portPath.size()));
-    return QString::asprintf("%04x:%04x bus %d path %s mode %d caps %x ", d.vendorId, d.productId,
-               d.busNumber, path.toHex('.').constData(), d.mode, d.capabilities)
-        + QStringList {d.product, d.serial, d.version, d.modeText}.join('|')
-        + (d.parent && !d.device ? "" : " references!");
-}
-
-// Everything a scanner says, in the order it arrives.
-class Recorder : public QObject
-{
-public:
-    explicit Recorder(DeviceScanner &scanner)
-    {
-        connect(&scanner, &DeviceScanner::newDevice, this,
-            [this](const DeviceDescription &d) { devices << summary(d); });
-        connect(
-            &scanner, &DeviceScanner::error, this, [this](const QString &text) { errors << text; });
-        connect(&scanner, &DeviceScanner::complete, this, [this] { ++completes; });
-    }
-
-    // True when the scan has completed within a bound, and only once.
-    bool waitForComplete()
-    {
-        return QTest::qWaitFor([&] { return completes >= 1; }, 10000) && completes == 1;
-    }
-
-    QStringList devices;
-    QStringList errors;
-    int completes = 0;
-};
-
-const QString AccessDenied
-    = "Access Denied: Administrative privilegies are required to access the device";
-
-} // namespace
 
 class tst_UsbfsScan : public tier::TierTestCase
 {
@@ -91,10 +41,10 @@ private slots:
             = bus().plug(t.hub2, 2, norby(0x3600, NorbyState::Application, 0x1234));
 
         DeviceScanner scanner;
-        Recorder rec(scanner);
+        testsupport::ScanRecorder rec(scanner, true);
         emit scanner.scan();
-        QVERIFY(rec.waitForComplete());
-        QCOMPARE(rec.errors, QStringList());
+        QVERIFY(rec.waitForCompletes(1));
+        QCOMPARE(rec.events.filter("error: "), QStringList());
         rec.devices.sort();
         const QString repair = "|A1B2C3D4||Soft Repair Mode";
         QCOMPARE(rec.devices,
@@ -139,10 +89,12 @@ private slots:
             const tier::WithoutFileOverride user;
             scanner = std::make_unique<DeviceScanner>();
         }
-        Recorder rec(*scanner);
+        testsupport::ScanRecorder rec(*scanner, true);
         emit scanner->scan();
-        QVERIFY(rec.waitForComplete());
-        QCOMPARE(rec.errors, QStringList {AccessDenied});
+        QVERIFY(rec.waitForCompletes(1));
+        QCOMPARE(rec.events.filter("error: "),
+            QStringList {"error: Access Denied: Administrative privilegies are required to "
+                         "access the device"});
         QCOMPARE(rec.devices.size(), 1);
         QVERIFY2(rec.devices.first().startsWith("2b77:3621"), qPrintable(rec.devices.first()));
         QCOMPARE(tier::driverInstallCalls(), 1);

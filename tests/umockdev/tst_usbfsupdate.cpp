@@ -2,63 +2,30 @@
 // a boot-loader repair whose device comes back on the SuperSpeed companion of its port, and a
 // device that leaves the bus in the middle of a run.
 
-#include "bootimage.h"
-#include "bytes.h"
 #include "driverscript.h"
-#include "edidtext.h"
 #include "norbydevice.h"
-#include "producttable.h"
 #include "tier.h"
-#include "updatetask.h"
-#include "zippackage.h"
+#include "updatepackages.h"
 
 #include <QtTest>
 
 using namespace std::chrono_literals;
 using testsupport::bytesOf;
+using testsupport::loadAddress;
 using testsupport::patternBytes;
 using vdev::NorbyState;
 
 namespace {
 
-constexpr uint32_t loadAddress = 0x40000000;
-const QByteArray microcode = patternBytes(9000, 1);
 // Small: every control request costs this tier some hundred microseconds.
-const QByteArray fpga = patternBytes(64 * 1024, 2);
-const QByteArray sandboxCode = patternBytes(600, 3);
-const std::vector<uint8_t> edid = testsupport::makeEdid(2, 4);
+const testsupport::PackageImages images {patternBytes(9000, 1), patternBytes(64 * 1024, 2)};
 const DeviceMode modeOf[] = {Normal, SoftRepair, DirectUpdate, HardRepair};
 
-// A package for `product`, without its images when `images` is false.
-QString writePackage(testsupport::ZipPackage &package, const QString &product, bool images)
-{
-    const ProductInfo &row = productTable.at(product.toStdString());
-    package.add("product.info", product.toUtf8() + "\n");
-    if (images) {
-        package.add(row.microcodeImage, microcode);
-        package.add(row.fpgaImage, fpga, testsupport::ZipPackage::Deflated);
-        package.add(row.sandboxImage, testsupport::bootImage({{loadAddress, sandboxCode}}, 0x40));
-    }
-    if (!row.edidFile.empty())
-        package.add(row.edidFile, testsupport::edidText(edid));
-    return package.write();
-}
-
-// One run through a task of its own, gone (its thread joined) on return: the signals in
-// order, progress as numbers, "error: " with the text, and "complete". The device restarts
-// without delay and this bus has it back before the restarting request completes, so the
-// task need not wait for it.
+// The device restarts without delay and this bus has it back before the restarting request
+// completes, so the task need not wait for it.
 QStringList run(const DeviceDescription &desc, const QString &path)
 {
-    QStringList events;
-    UpdateTask task(nullptr, {0ms, 0ms, 0ms, 2000ms});
-    QObject::connect(&task, &UpdateTask::progress, [&](int p) { events << QString::number(p); });
-    QObject::connect(&task, &UpdateTask::error, [&](const QString &t) { events << "error: " + t; });
-    QObject::connect(&task, &UpdateTask::complete, [&] { events << "complete"; });
-    emit task.start(desc, path);
-    if (!QTest::qWaitFor([&] { return events.contains("complete"); }, 30000))
-        events << "no completion within 30 s";
-    return events;
+    return testsupport::runUpdate(desc, path, {0ms, 0ms, 0ms, 2000ms}, 30000);
 }
 
 } // namespace
@@ -105,29 +72,31 @@ private slots:
         QTest::addColumn<NorbyState>("state");
         QTest::addColumn<vdev::Arrival>("arrival");
         QTest::addColumn<QString>("where");
-        QTest::addColumn<bool>("images");
+        QTest::addColumn<bool>("withImages");
         QTest::addColumn<QString>("place"); // afterwards
         QTest::addColumn<int>("driverCalls");
 
+        const auto row = [](const char *name, const char *product, int family, NorbyState state,
+                             vdev::Arrival arrival, const char *where, bool withImages,
+                             const char *place, int driverCalls) {
+            QTest::newRow(name) << QString(product) << family << state << arrival << QString(where)
+                                << withImages << QString(place) << driverCalls;
+        };
         const auto same = vdev::Arrival::SamePort, companion = vdev::Arrival::CompanionPort;
         const NorbyState app = NorbyState::Application;
-        QTest::newRow("framed FPGA image")
-            << "kestrel3" << 0x3600 << app << same << "hub3 2" << true << "2-3.2" << 0;
-        QTest::newRow("plain FPGA image")
-            << "kestrel3_4k" << 0x3630 << app << same << "hub3 2" << true << "2-3.2" << 0;
-        QTest::newRow("EDID alone")
-            << "harrier3" << 0x3660 << app << same << "hub3 1" << false << "2-3.1" << 0;
-        QTest::newRow("soft repair") << "kestrel3" << 0x3600 << NorbyState::SoftRepair << same
-                                     << "hub3 4" << true << "2-3.4" << 0;
+        row("framed FPGA image", "kestrel3", 0x3600, app, same, "hub3 2", true, "2-3.2", 0);
+        row("plain FPGA image", "kestrel3_4k", 0x3630, app, same, "hub3 2", true, "2-3.2", 0);
+        row("EDID alone", "harrier3", 0x3660, app, same, "hub3 1", false, "2-3.1", 0);
+        row("soft repair", "kestrel3", 0x3600, NorbyState::SoftRepair, same, "hub3 4", true,
+            "2-3.4", 0);
         // The boot loader runs at high speed, the sandbox at SuperSpeed: the device comes back
         // on the companion port, after both sandbox ids were looked for on the old one (with
         // a driver installation each, in vain).
-        QTest::newRow("boot loader behind a hub, back on the companion")
-            << "kestrel3_4k" << 0x3630 << NorbyState::BootLoader << companion << "hub2 2" << true
-            << "2-3.2" << 2;
-        QTest::newRow("boot loader on a root port, back on the companion")
-            << "kestrel3" << 0x3600 << NorbyState::BootLoader << companion << "root2 1" << true
-            << "2-1" << 1;
+        const NorbyState boot = NorbyState::BootLoader;
+        row("boot loader behind a hub, back on the companion", "kestrel3_4k", 0x3630, boot,
+            companion, "hub2 2", true, "2-3.2", 2);
+        row("boot loader on a root port, back on the companion", "kestrel3", 0x3600, boot,
+            companion, "root2 1", true, "2-1", 1);
     }
 
     void updates()
@@ -137,14 +106,13 @@ private slots:
         QFETCH(NorbyState, state);
         QFETCH(vdev::Arrival, arrival);
         QFETCH(QString, where);
-        QFETCH(bool, images);
-        QFETCH(QString, place);
-        QFETCH(int, driverCalls);
+        QFETCH(bool, withImages);
         usbfs::NodeId node = -1;
         const auto model = device(family, state, arrival, node, where);
         bus().setKernelDriver(node, "uvcvideo");
         testsupport::ZipPackage package;
-        const QString path = writePackage(package, product, images);
+        const QString path
+            = testsupport::writeUpdatePackage(package, product, withImages ? "" : "images", images);
         DeviceDescription desc = tier::describe(bus(), node);
         QVERIFY(desc.vendorId != 0);
         desc.mode = modeOf[int(state)];
@@ -154,15 +122,15 @@ private slots:
         QCOMPARE(events.filter("error"), QStringList());
         QCOMPARE(events.count("complete"), 1);
         QCOMPARE(events.mid(events.size() - 2), (QStringList {"100", "complete"}));
-        QCOMPARE(tier::place(bus(), node), place);
-        QCOMPARE(tier::driverInstallCalls(), driverCalls);
+        QTEST(tier::place(bus(), node), "place");
+        QTEST(tier::driverInstallCalls(), "driverCalls");
         bus().locked([&] {
             const vdev::NorbyFlash &flash = model->flash();
-            QCOMPARE(bytesOf(flash.fx3Flash()), images ? microcode : QByteArray());
-            QCOMPARE(bytesOf(flash.fpgaFlash()), images ? fpga : QByteArray());
-            QCOMPARE(flash.edid(), edid);
+            QCOMPARE(bytesOf(flash.fx3Flash()), withImages ? images.microcode : QByteArray());
+            QCOMPARE(bytesOf(flash.fpgaFlash()), withImages ? images.fpga : QByteArray());
+            QCOMPARE(flash.edid(), images.edid);
             if (state != NorbyState::Application)
-                QCOMPARE(bytesOf(model->bootLoader().ram(loadAddress, 600)), sandboxCode);
+                QCOMPARE(bytesOf(model->bootLoader().ram(loadAddress, 600)), images.sandboxCode);
         });
         QCOMPARE(bus().enumerations(node), state == NorbyState::Application ? 1 : 2);
         // The open and the close of the device in the update kept the kernel driver's claim
@@ -206,7 +174,7 @@ private slots:
         usbfs::NodeId node = -1;
         const auto model = device(0x3600, state, vdev::Arrival::SamePort, node, "hub3 2");
         testsupport::ZipPackage package;
-        const QString path = writePackage(package, "kestrel3", true);
+        const QString path = testsupport::writeUpdatePackage(package, "kestrel3", "", images);
         DeviceDescription desc = tier::describe(bus(), node);
         desc.mode = modeOf[int(state)];
         bus().unplugDuring(node, uint8_t(request), occurrence);

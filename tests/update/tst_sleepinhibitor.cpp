@@ -1,12 +1,7 @@
-#include "bootimage.h"
 #include "bustestcase.h"
-#include "bytes.h"
-#include "edidtext.h"
 #include "logcapture.h"
 #include "norbydevice.h"
-#include "producttable.h"
-#include "updatetask.h"
-#include "zippackage.h"
+#include "updatepackages.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -29,7 +24,6 @@ const QString login1 = QStringLiteral("org.freedesktop.login1");
 // What logind lists for the lock of a run: what, who, why and mode.
 const QString runLock = QStringLiteral(
     "sleep:shutdown|Lumexor Capture Config|Updating the firmware of a capture device|block");
-const QByteArray microcode = patternBytes(5000, 1);
 // D-Bus calls of the test itself; the mock answers in milliseconds, unless it is stopped.
 constexpr int callTimeoutMs = 2000;
 constexpr int processTimeoutMs = 10000;
@@ -43,58 +37,68 @@ QDBusMessage callLogind(
     return QDBusConnection::systemBus().call(call, QDBus::Block, callTimeoutMs);
 }
 
-// logind's locks, "what|who|why|mode" each, or the error that came instead.
-QStringList inhibitors()
+// The array of structures in `reply`, one text for each that `read` takes out of it, or the
+// error that came instead.
+template<typename Read> QStringList listOf(const QDBusMessage &reply, Read read)
 {
-    const QDBusMessage reply
-        = callLogind(QStringLiteral("org.freedesktop.login1.Manager"), "ListInhibitors");
     if (reply.type() != QDBusMessage::ReplyMessage)
         return {"error: " + reply.errorName()};
-    QStringList locks;
+    QStringList texts;
     const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
     list.beginArray();
     while (!list.atEnd()) {
-        QString what, who, why, mode;
-        uint uid = 0, pid = 0;
         list.beginStructure();
-        list >> what >> who >> why >> mode >> uid >> pid;
+        texts << read(list);
         list.endStructure();
-        locks << QStringList {what, who, why, mode}.join('|');
     }
     list.endArray();
-    return locks;
+    return texts;
+}
+
+// logind's locks, "what|who|why|mode" each.
+QStringList inhibitors()
+{
+    return listOf(callLogind(QStringLiteral("org.freedesktop.login1.Manager"), "ListInhibitors"),
+        [](const QDBusArgument &lock) {
+            QString what, who, why, mode;
+            uint uid = 0, pid = 0;
+            lock >> what >> who >> why >> mode >> uid >> pid;
+            return QStringList {what, who, why, mode}.join('|');
+        });
 }
 
 // The arguments of every Inhibit call the mock received since the last ClearCalls, joined
 // like inhibitors() does.
 QStringList inhibitCalls()
 {
-    const QDBusMessage reply = callLogind(
-        QStringLiteral("org.freedesktop.DBus.Mock"), "GetMethodCalls", {QStringLiteral("Inhibit")});
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        return {"error: " + reply.errorName()};
-    QStringList calls;
-    const QDBusArgument list = reply.arguments().value(0).value<QDBusArgument>();
-    list.beginArray();
-    while (!list.atEnd()) {
-        qulonglong time = 0;
-        QVariantList arguments;
-        list.beginStructure();
-        list >> time >> arguments;
-        list.endStructure();
-        QStringList texts;
-        for (const QVariant &argument : arguments)
-            texts << argument.toString();
-        calls << texts.join('|');
-    }
-    list.endArray();
-    return calls;
+    return listOf(callLogind(QStringLiteral("org.freedesktop.DBus.Mock"), "GetMethodCalls",
+                      {QStringLiteral("Inhibit")}),
+        [](const QDBusArgument &call) {
+            qulonglong time = 0;
+            QVariantList arguments;
+            call >> time >> arguments;
+            QStringList texts;
+            for (const QVariant &argument : arguments)
+                texts << argument.toString();
+            return texts.join('|');
+        });
 }
 
 // The bus daemon and the mock go with the test process, also when it crashes or is killed
 // half-way: nothing is left running on a CI machine, nor stopped.
 class ChildProcess : public QProcess
 {
+public:
+    void stop()
+    {
+        ::kill(processId(), SIGCONT); // a stopped process holds its SIGTERM back
+        terminate();
+        if (!waitForFinished(processTimeoutMs)) {
+            kill();
+            waitForFinished(processTimeoutMs);
+        }
+    }
+
 protected:
     void setupChildProcess() override
     {
@@ -112,66 +116,6 @@ bool logindOnBus()
     const QDBusConnectionInterface *bus = QDBusConnection::systemBus().interface();
     return bus && bus->isServiceRegistered(login1).value();
 }
-
-// A KESTREL3 in its application firmware and a package for it. `setup`: "unaligned"
-// microcode, "no package" file, "fault c1": every start of the FPGA run stalls.
-struct Rig {
-    explicit Rig(const QString &setup)
-    {
-        const ProductInfo &row = productTable.at("kestrel3");
-        package.add("product.info", "kestrel3\n");
-        package.add(row.microcodeImage, setup == "unaligned" ? microcode + "xy" : microcode);
-        package.add(row.fpgaImage, patternBytes(10000, 2), ZipPackage::Deflated);
-        package.add(row.sandboxImage, bootImage({{0x40000000, patternBytes(600, 3)}}, 0x40));
-        package.add(row.edidFile, edidText(makeEdid(2, 4)));
-        path = setup == "no package" ? package.folder() + "/missing.fw" : package.write();
-
-        device = vdev::NorbyDevice::make(0x3600, vdev::NorbyState::Application);
-        node = bus.plug(Topology::build().hub, 2, device);
-        desc = describe(node);
-        desc.mode = Normal;
-        if (setup == "fault c1")
-            bus.failRequest(node, {0xC1, 1, -1});
-    }
-
-    // One run through a task of its own, which is gone (its thread joined) on return: progress
-    // as numbers, "error: " with the text, "complete", and with `watchLock` logind's locks as
-    // seen from the worker at every control transfer ("lock: " and the list). The worker posts
-    // what it saw to this thread, so it lands among the run's signals in the order it happened.
-    QStringList run(bool watchLock)
-    {
-        QStringList events;
-        QObject receiver;
-        if (watchLock)
-            bus.setTransferObserver(
-                [&receiver, &events](const vusb::TransferRecord &, vdev::UsbDeviceModel &) {
-                    const QString seen = "lock: " + inhibitors().join(", ");
-                    QMetaObject::invokeMethod(
-                        &receiver, [&events, seen] { events << seen; }, Qt::QueuedConnection);
-                });
-        {
-            UpdateTask task(nullptr, {0ms, 100ms, 0ms, 2000ms});
-            QObject::connect(
-                &task, &UpdateTask::progress, [&](int p) { events << QString::number(p); });
-            QObject::connect(
-                &task, &UpdateTask::error, [&](const QString &t) { events << "error: " + t; });
-            QObject::connect(&task, &UpdateTask::complete, [&] { events << "complete"; });
-            emit task.start(desc, path);
-            // A run that does not end shows as the missing "complete".
-            static_cast<void>(
-                QTest::qWaitFor([&] { return events.contains("complete"); }, processTimeoutMs));
-        }
-        bus.setTransferObserver(nullptr);
-        return events;
-    }
-
-    vusb::Bus &bus = vusb::Bus::instance();
-    ZipPackage package;
-    QString path;
-    std::shared_ptr<vdev::NorbyDevice> device;
-    vusb::NodeId node = -1;
-    DeviceDescription desc;
-};
 
 } // namespace
 
@@ -216,109 +160,107 @@ private slots:
     void cleanupTestCase()
     {
         stopMock();
-        if (daemon_.state() != QProcess::NotRunning) {
-            daemon_.terminate();
-            if (!daemon_.waitForFinished(processTimeoutMs)) {
-                daemon_.kill();
-                daemon_.waitForFinished(processTimeoutMs);
-            }
-        }
+        if (daemon_.state() != QProcess::NotRunning)
+            daemon_.stop();
     }
 
-    // One lock for every run, whichever way it ends, held from before the package is opened
-    // until the run is over and given back then.
-    void locks_data()
+    // With logind answering, one lock for every run, whichever way it ends, held from before
+    // the package is opened until the run is over and given back then. With no lock to be had,
+    // the run goes on without one, says why, and is not held up for longer than the Inhibit
+    // call's own bound.
+    void runs_data()
     {
+        QTest::addColumn<QString>("logind"); // "answers", "hung" (on the bus, silent), "none"
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("error"); // empty: flashed
         QTest::addColumn<bool>("device"); // whether the run reaches the device
-        const auto row = [](const char *name, const char *setup, const char *error, bool device) {
-            QTest::newRow(name) << QString(setup) << QString(error) << device;
+        const auto row = [](const char *name, const char *logind, const char *setup,
+                             const char *error, bool device) {
+            QTest::newRow(name) << QString(logind) << QString(setup) << QString(error) << device;
         };
-        row("flashed", "", "", true);
-        row("transfer fails", "fault c1",
+        row("flashed", "answers", "", "", true);
+        row("transfer fails", "answers", "fault c1",
             "Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE", true);
-        row("package refused", "unaligned",
+        row("package refused", "answers", "unaligned",
             "Error: microcode block does not aligned by 32 bit length: 906", false);
-        row("no package file", "no package", "Cannot open firmware package: No such file", false);
+        row("no package file", "answers", "no package",
+            "Cannot open firmware package: No such file", false);
+        row("logind does not answer", "hung", "", "", true);
+        row("no logind", "none", "", "", true);
     }
 
-    void locks()
+    void runs()
     {
+        QFETCH(QString, logind);
         QFETCH(QString, setup);
         QFETCH(QString, error);
         QFETCH(bool, device);
-        startMock();
+        if (logind == "none")
+            stopMock();
+        else
+            startMock();
         if (QTest::currentTestFailed())
             return;
-        QCOMPARE(inhibitors(), QStringList());
-        QCOMPARE(callLogind("org.freedesktop.DBus.Mock", "ClearCalls").type(),
-            QDBusMessage::ReplyMessage);
-        Rig rig(setup);
+        if (logind != "none") {
+            QCOMPARE(inhibitors(), QStringList());
+            QCOMPARE(callLogind("org.freedesktop.DBus.Mock", "ClearCalls").type(),
+                QDBusMessage::ReplyMessage);
+        }
+        // A KESTREL3 in its application firmware and a package for it (see writeUpdatePackage
+        // for `setup`); "fault c1": every start of the FPGA run stalls.
+        ZipPackage package;
+        const QString path = writeUpdatePackage(package, "kestrel3", setup);
+        vusb::Bus &bus = vusb::Bus::instance();
+        const auto model = vdev::NorbyDevice::make(0x3600, vdev::NorbyState::Application);
+        const vusb::NodeId node = bus.plug(Topology::build().hub, 2, model);
+        DeviceDescription desc = describe(node);
+        desc.mode = Normal;
+        if (setup == "fault c1")
+            bus.failRequest(node, {0xC1, 1, -1});
         LogCapture log;
-
-        const QStringList events = rig.run(true);
+        // logind's locks as the worker sees them at every control transfer; read here only
+        // once the worker is joined.
+        QStringList seen;
+        if (logind == "answers")
+            bus.setTransferObserver([&seen](const vusb::TransferRecord &, vdev::UsbDeviceModel &) {
+                seen << inhibitors().join(", ");
+            });
+        if (logind == "hung")
+            QCOMPARE(::kill(mock_.processId(), SIGSTOP), 0);
+        const QStringList events
+            = runUpdate(desc, path, {0ms, 100ms, 0ms, 2000ms}, processTimeoutMs);
+        bus.setTransferObserver(nullptr);
+        if (logind == "hung")
+            QCOMPARE(::kill(mock_.processId(), SIGCONT), 0);
         QCOMPARE(events.value(events.size() - 1), "complete");
         QCOMPARE(events.count("complete"), 1);
         QCOMPARE(events.filter(QRegularExpression("^error: ")),
             error.isEmpty() ? QStringList() : QStringList {"error: " + error});
         QCOMPARE(events.contains("100"), error.isEmpty());
-        // One Inhibit in every run, the runs refused before the device is opened included: the
-        // lock comes first. A lock that was let go cannot come back without another Inhibit, so
-        // being listed at the last transfer means held all along until then.
-        QCOMPARE(inhibitCalls(), QStringList {runLock});
-        const QStringList seen = events.filter(QRegularExpression("^lock: "));
-        QCOMPARE(!seen.isEmpty(), device);
-        for (const QString &locks : seen)
-            QCOMPARE(locks, "lock: " + runLock);
-        // logind drops the lock when the last copy of its descriptor is closed.
-        QVERIFY2(QTest::qWaitFor([] { return inhibitors().isEmpty(); }, processTimeoutMs),
-            qPrintable(inhibitors().join(", ")));
-        QCOMPARE(log.debug().filter("sleep inhibitor"), QStringList());
-    }
-
-    // No lock to be had: the run goes on without one, says why, and is not held up for longer
-    // than the Inhibit call's own bound.
-    void withoutLock_data()
-    {
-        QTest::addColumn<bool>("hung"); // logind on the bus but not answering; else no logind
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("logind does not answer") << true << "org.freedesktop.DBus.Error.NoReply";
-        QTest::newRow("no logind") << false << "org.freedesktop.DBus.Error.ServiceUnknown";
-    }
-
-    void withoutLock()
-    {
-        QFETCH(bool, hung);
-        QFETCH(QString, reason);
-        if (hung)
-            startMock();
-        else
-            stopMock();
-        if (QTest::currentTestFailed())
-            return;
-        Rig rig("");
-        LogCapture log;
-
-        if (hung) {
-            QCOMPARE(callLogind("org.freedesktop.DBus.Mock", "ClearCalls").type(),
-                QDBusMessage::ReplyMessage);
-            QCOMPARE(::kill(mock_.processId(), SIGSTOP), 0);
-        }
-        const QStringList events = rig.run(false);
-        if (hung)
-            QCOMPARE(::kill(mock_.processId(), SIGCONT), 0);
-        QCOMPARE(events.value(events.size() - 1), "complete");
-        QCOMPARE(events.filter(QRegularExpression("^error: ")), QStringList());
-        QVERIFY(events.contains("100"));
-        QCOMPARE(bytesOf(rig.device->flash().fx3Flash()), microcode);
         const QStringList lines = log.debug().filter("sleep inhibitor");
+        if (logind == "answers") {
+            // One Inhibit in every run, the runs refused before the device is opened included:
+            // the lock comes first. A lock that was let go cannot come back without another
+            // Inhibit, so being listed at the last transfer means held all along until then.
+            QCOMPARE(inhibitCalls(), QStringList {runLock});
+            QCOMPARE(!seen.isEmpty(), device);
+            for (const QString &locks : seen)
+                QCOMPARE(locks, runLock);
+            // logind drops the lock when the last copy of its descriptor is closed.
+            QVERIFY2(QTest::qWaitFor([] { return inhibitors().isEmpty(); }, processTimeoutMs),
+                qPrintable(inhibitors().join(", ")));
+            QCOMPARE(lines, QStringList());
+            return;
+        }
+        QCOMPARE(bytesOf(model->flash().fx3Flash()), PackageImages().microcode);
+        const QString reason = logind == "hung" ? "org.freedesktop.DBus.Error.NoReply"
+                                                : "org.freedesktop.DBus.Error.ServiceUnknown";
         QCOMPARE(lines.size(), 1);
         QVERIFY2(lines.first().startsWith("No sleep inhibitor: " + reason + ": "),
             qPrintable(lines.first()));
         // The mock gets to the call only once it runs again; the answer comes too late to be
         // taken, and the descriptor in it must not keep the lock.
-        if (hung)
+        if (logind == "hung")
             QVERIFY2(
                 QTest::qWaitFor([] { return inhibitors().isEmpty() && inhibitCalls().size() == 1; },
                     processTimeoutMs),
@@ -350,14 +292,8 @@ private:
     // Fails the current test when logind's name stays on the bus.
     void stopMock()
     {
-        if (mock_.state() != QProcess::NotRunning) {
-            ::kill(mock_.processId(), SIGCONT); // a stopped process holds its SIGTERM back
-            mock_.terminate();
-            if (!mock_.waitForFinished(processTimeoutMs)) {
-                mock_.kill();
-                mock_.waitForFinished(processTimeoutMs);
-            }
-        }
+        if (mock_.state() != QProcess::NotRunning)
+            mock_.stop();
         QVERIFY2(QTest::qWaitFor([] { return !logindOnBus(); }, processTimeoutMs),
             "logind's name is still on the bus");
     }

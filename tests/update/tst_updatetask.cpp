@@ -1,13 +1,8 @@
-#include "bootimage.h"
 #include "bustestcase.h"
-#include "bytes.h"
 #include "deviceopen.h"
-#include "edidtext.h"
 #include "fx3bootload.h"
 #include "norbydevice.h"
-#include "producttable.h"
-#include "updatetask.h"
-#include "zippackage.h"
+#include "updatepackages.h"
 
 #include <QtTest>
 
@@ -18,40 +13,16 @@ using vdev::NorbyState;
 namespace {
 
 constexpr uint32_t entryPoint = 0x40003A10;
-constexpr uint32_t loadAddress = 0x40000000;
-const QByteArray microcode = patternBytes(5000, 1);
-const QByteArray fpga = patternBytes(10000, 2);
-const QByteArray sandboxCode = patternBytes(600, 3);
-const std::vector<uint8_t> edid = makeEdid(2, 4);
+const PackageImages images;
 // By NorbyState: Application, SoftRepair, Sandbox, BootLoader.
 const DeviceMode modeOf[] = {Normal, SoftRepair, DirectUpdate, HardRepair};
 
-// A device plugged in the state of `state` and a package for `product`. `setup` names what
-// to change: members left out ("images", "sandbox"), "encrypted" sandbox, "unsupported"
-// product.info, "no package", a device "never" coming back after its restart.
+// A device plugged in the state of `state` and a package for `product` (see
+// writeUpdatePackage for `setup`); a device "never" coming back after its restart.
 struct Rig {
     Rig(const QString &product, int family, NorbyState state, const QString &setup)
+        : path(writeUpdatePackage(package, product, setup))
     {
-        const ProductInfo &row = productTable.at(product.toStdString());
-        if (setup == "unsupported")
-            package.add("product.info", "kestrel3\r\n");
-        else if (product != "legacy")
-            package.add("product.info", product.toUtf8() + "\n");
-        if (!setup.contains("images")) {
-            package.add(row.microcodeImage, setup == "unaligned" ? microcode + "xy" : microcode);
-            package.add(row.fpgaImage, fpga,
-                setup == "fpga encrypted" ? ZipPackage::Encrypted : ZipPackage::Deflated);
-            if (setup != "sandbox")
-                package.add(row.sandboxImage, bootImage({{loadAddress, sandboxCode}}, 0x40),
-                    setup == "encrypted" ? ZipPackage::Encrypted : ZipPackage::Stored);
-        }
-        if (!row.edidFile.empty()) {
-            std::vector<uint8_t> bytes = edid;
-            bytes[5] ^= uint8_t(setup.startsWith("bad edid")); // the block checksum no longer holds
-            package.add(row.edidFile, edidText(bytes));
-        }
-        path = setup == "no package" ? package.folder() + "/missing.fw" : package.write();
-
         vdev::NorbyDevice::Config config;
         config.familyId = uint16_t(family);
         config.state = state;
@@ -80,23 +51,8 @@ struct Rig {
         desc.mode = modeOf[int(state)];
     }
 
-    // One run through a task of its own, which is gone (its thread joined) on return: the
-    // signals in order, progress as numbers, "error: " with the text, and "complete".
-    QStringList run()
-    {
-        QStringList events;
-        UpdateTask task(nullptr, {0ms, 100ms, 0ms, 2000ms}); // the device restarts in 20 ms
-        QObject::connect(
-            &task, &UpdateTask::progress, [&](int p) { events << QString::number(p); });
-        QObject::connect(
-            &task, &UpdateTask::error, [&](const QString &t) { events << "error: " + t; });
-        QObject::connect(&task, &UpdateTask::complete, [&] { events << "complete"; });
-        QSignalSpy done(&task, &UpdateTask::complete);
-        emit task.start(desc, path);
-        for (int i = 0; i < 100 && done.isEmpty(); ++i)
-            done.wait(100);
-        return events;
-    }
+    // The device restarts in 20 ms.
+    QStringList run() { return runUpdate(desc, path, {0ms, 100ms, 0ms, 2000ms}); }
 
     // The sandbox download on its own, with `image` as member "sandbox.img" (none when null).
     int load(const QByteArray &image)
@@ -267,12 +223,12 @@ private slots:
 
         vdev::NorbyFlash &flash = rig.device->flash();
         const bool edidOnly = setup == "images";
-        QCOMPARE(bytesOf(flash.fx3Flash()), edidOnly ? QByteArray() : microcode);
-        QCOMPARE(bytesOf(flash.fpgaFlash()), edidOnly ? QByteArray() : fpga);
-        QCOMPARE(flash.edid(), product == "ospreyx3" ? std::vector<uint8_t>() : edid);
+        QCOMPARE(bytesOf(flash.fx3Flash()), edidOnly ? QByteArray() : images.microcode);
+        QCOMPARE(bytesOf(flash.fpgaFlash()), edidOnly ? QByteArray() : images.fpga);
+        QCOMPARE(flash.edid(), product == "ospreyx3" ? std::vector<uint8_t>() : images.edid);
         QCOMPARE(rig.bus.driverInstallCalls(), driverCalls);
         if (rig.desc.mode == SoftRepair || rig.desc.mode == HardRepair) {
-            QCOMPARE(bytesOf(rig.device->bootLoader().ram(loadAddress, 600)), sandboxCode);
+            QCOMPARE(bytesOf(rig.device->bootLoader().ram(loadAddress, 600)), images.sandboxCode);
             QVERIFY(values.at(2) > 2 && values.at(2) <= 15); // the download's own progress
         }
         // The restarted device refuses twice (the search and its last try), then opens after
@@ -330,8 +286,10 @@ private slots:
         QCOMPARE(events.filter("error: "),
             error.isEmpty() ? QStringList() : QStringList {"error: " + error});
         QCOMPARE(events.contains("100"), error.isEmpty());
-        QCOMPARE(bytesOf(rig.device->flash().fpgaFlash()), error.isEmpty() ? fpga : QByteArray());
-        QCOMPARE(rig.device->flash().edid(), error.isEmpty() ? edid : std::vector<uint8_t>());
+        QCOMPARE(
+            bytesOf(rig.device->flash().fpgaFlash()), error.isEmpty() ? images.fpga : QByteArray());
+        QCOMPARE(
+            rig.device->flash().edid(), error.isEmpty() ? images.edid : std::vector<uint8_t>());
         QCOMPARE(rig.bus.driverInstallCalls(), driverCalls);
         QVERIFY(rig.bus.attached(rig.node));
         QStringList path;

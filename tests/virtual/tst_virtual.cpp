@@ -7,13 +7,12 @@
 
 #include "bustestcase.h"
 #include "crc32.h"
+#include "libusbexchange.h"
 #include "norbydevice.h"
-#include "usbhandle.h"
 
 #include <QtTest>
 #include <libusb.h>
 
-#include <cstring>
 #include <dlfcn.h>
 
 using vdev::NorbyDevice;
@@ -59,19 +58,13 @@ private slots:
     void leaksAndMisuseAreReported()
     {
         vusb::Bus &bus = vusb::Bus::instance();
-        NorbyDevice::Config config;
-        config.product = std::string("Caf\xc3\xa9 long name");
-        bus.plug(bus.addRootHub(1), 1, std::make_shared<NorbyDevice>(config));
+        bus.plug(bus.addRootHub(1), 1, NorbyDevice::make(0x3600, NorbyState::Application));
         libusb_device **list = nullptr;
         QCOMPARE(libusb_get_device_list(nullptr, &list), ssize_t(2));
         libusb_device *device = list[1];
         libusb_device_handle *handle = nullptr;
         QCOMPARE(libusb_open(device, &handle), 0);
         QCOMPARE(libusb_claim_interface(handle, 0), 0);
-        // Strings come as ASCII, '?' for each UTF-16 code unit beyond, cut to the buffer.
-        unsigned char text[8] = {};
-        QCOMPARE(libusb_get_string_descriptor_ascii(handle, NorbyDevice::ProductIndex, text, 8), 7);
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(text)), QByteArray("Caf? lo"));
 
         libusb_ref_device(device);
         QCOMPARE(QString::fromStdString(bus.leakReport()),
@@ -95,111 +88,36 @@ private slots:
         bus.reset();
     }
 
-    // What the real library answers on Linux (tests/umockdev/tst_usbfsrules asks libusb 1.0.26
-    // the same on emulated usbfs devices): each row is a short exchange with one device and
-    // what libusb returned, in order.
-    void answersAsTheRealLibrary_data()
-    {
-        QTest::addColumn<QString>("exchange");
-        QTest::addColumn<QList<int>>("results");
-        const int busy = LIBUSB_ERROR_BUSY, notFound = LIBUSB_ERROR_NOT_FOUND;
-        const int noDevice = LIBUSB_ERROR_NO_DEVICE;
-        QTest::newRow("claim while a kernel driver holds it")
-            << "driver claim" << QList<int> {busy};
-        QTest::newRow("claim while another handle holds it")
-            << "other claim" << QList<int> {0, busy};
-        QTest::newRow("attach while the kernel driver holds it")
-            << "driver attach" << QList<int> {busy};
-        QTest::newRow("detach, claim, release, attach")
-            << "driver detach claim active release attach active" << QList<int> {0, 0, 0, 0, 0, 1};
-        QTest::newRow("attach with no driver to bind")
-            << "claim release attach" << QList<int> {0, 0, notFound};
-        QTest::newRow("EDID of 32 blocks") << "edid edid4096 end" << QList<int> {0, 4096, 0};
-        QTest::newRow("EDID of 33 blocks")
-            << "edid edid4224 end" << QList<int> {0, LIBUSB_ERROR_INVALID_PARAM, 0};
-        QTest::newRow("unplugged while open") << "claim unplug transfer release attach"
-                                              << QList<int> {0, noDevice, noDevice, noDevice};
-    }
+    // What the real library answers on Linux: tests/umockdev/tst_usbfsrules asks libusb 1.0.26
+    // the same on emulated usbfs devices.
+    void answersAsTheRealLibrary_data() { testsupport::libusbExchangeRows(); }
 
     void answersAsTheRealLibrary()
     {
-        QFETCH(QString, exchange);
         vusb::Bus &bus = vusb::Bus::instance();
-        const testsupport::Topology t = testsupport::Topology::build();
-        const vusb::NodeId node
-            = bus.plug(t.hub, 1, NorbyDevice::make(0x3600, NorbyState::Application));
-        const UsbDeviceRef device = testsupport::deviceOf(node);
-        UsbHandle handle;
-        UsbHandle other;
-        QCOMPARE(handle.open(device.get()), 0);
-        QList<int> results;
-        for (const QString &step : exchange.split(' ')) {
-            std::vector<uint8_t> data(4224, 0);
-            if (step == "driver")
-                bus.setKernelDriverActive(node, true);
-            else if (step == "other")
-                results << (other.open(device.get()) != 0 ? LIBUSB_ERROR_OTHER
-                                                          : libusb_claim_interface(other.get(), 0));
-            else if (step == "claim")
-                results << libusb_claim_interface(handle.get(), 0);
-            else if (step == "release")
-                results << libusb_release_interface(handle.get(), 0);
-            else if (step == "attach")
-                results << libusb_attach_kernel_driver(handle.get(), 0);
-            else if (step == "detach")
-                results << libusb_detach_kernel_driver(handle.get(), 0);
-            else if (step == "active")
-                results << libusb_kernel_driver_active(handle.get(), 0);
-            else if (step == "unplug")
-                bus.unplug(node);
-            else if (step == "edid")
-                results << libusb_control_transfer(
-                    handle.get(), 0x40, 0xCF, 0, 0, nullptr, 0, 1000);
-            else if (step.startsWith("edid"))
-                results << libusb_control_transfer(handle.get(), 0x40, 0xD2, 0, 0, data.data(),
-                    uint16_t(step.mid(4).toInt()), 1000);
-            else if (step == "end")
-                results << libusb_control_transfer(
-                    handle.get(), 0x40, 0xD4, 0, 0, nullptr, 0, 1000);
-            else if (step == "transfer")
-                results << libusb_control_transfer(
-                    handle.get(), 0xC0, 0xC8, 0, 0, data.data(), 1, 1000);
-        }
-        QTEST(results, "results");
-        if (other)
-            libusb_release_interface(other.get(), 0);
+        const vusb::NodeId node = bus.plug(testsupport::Topology::build().hub, 1,
+            NorbyDevice::make(0x3600, NorbyState::Application));
+        testsupport::checkLibusbExchange(
+            testsupport::deviceOf(node).get(), [&](const QString &step) {
+                if (step == "driver")
+                    bus.setKernelDriverActive(node, true);
+                else
+                    bus.unplug(node);
+            });
     }
 
-    // A string descriptor is UTF-16: one '?' for each code unit beyond ASCII.
-    void stringsAsTheRealLibrary_data()
-    {
-        QTest::addColumn<QByteArray>("text"); // UTF-8
-        QTest::addColumn<int>("buffer");
-        QTest::addColumn<QByteArray>("ascii");
-        QTest::newRow("two-byte character")
-            << QByteArray("Caf\xc3\xa9 long name") << 8 << QByteArray("Caf? lo");
-        QTest::newRow("outside the basic plane") << QByteArray("A\xf0\x9f\x8e\xa5"
-                                                               "B")
-                                                 << 32 << QByteArray("A??B");
-        QTest::newRow("ASCII") << QByteArray("KESTREL3") << 128 << QByteArray("KESTREL3");
-    }
+    void stringsAsTheRealLibrary_data() { testsupport::libusbStringRows(); }
 
     void stringsAsTheRealLibrary()
     {
         QFETCH(QByteArray, text);
-        QFETCH(int, buffer);
         vusb::Bus &bus = vusb::Bus::instance();
         NorbyDevice::Config config;
         config.product = text.toStdString();
         const vusb::NodeId node
             = bus.plug(bus.addRootHub(1), 1, std::make_shared<NorbyDevice>(config));
-        UsbHandle handle;
-        QCOMPARE(handle.open(testsupport::deviceOf(node).get()), 0);
-        std::vector<unsigned char> ascii(size_t(buffer), 0xFF);
-        const int length = libusb_get_string_descriptor_ascii(
-            handle.get(), NorbyDevice::ProductIndex, ascii.data(), buffer);
-        QTEST(QByteArray(reinterpret_cast<const char *>(ascii.data())), "ascii");
-        QCOMPARE(length, int(std::strlen(reinterpret_cast<const char *>(ascii.data()))));
+        testsupport::checkLibusbString(
+            testsupport::deviceOf(node).get(), NorbyDevice::ProductIndex);
     }
 
     // The loader's own checks of a framed run ("FPGA", the size and the CRC of the two, the

@@ -1,0 +1,117 @@
+#pragma once
+
+// Questions asked of the real libusb (tests/umockdev/tst_usbfsrules, libusb 1.0.26's Linux
+// backend on emulated usbfs devices) and of the emulation of virtual/bus (tests/virtual) alike:
+// the emulation is right where both give the same answers. Only libusb calls are made here; the
+// two steps that act on the bus itself come from the caller.
+
+#include "usbhandle.h"
+
+#include <QtTest>
+#include <libusb.h>
+
+#include <cstring>
+#include <functional>
+
+namespace testsupport {
+
+// Each row is a short exchange with one device and what libusb returned, in order. "driver"
+// (a kernel driver binds interface 0) and "unplug" are the bus's steps and return nothing.
+inline void libusbExchangeRows()
+{
+    QTest::addColumn<QString>("exchange");
+    QTest::addColumn<QList<int>>("results");
+    const int busy = LIBUSB_ERROR_BUSY, notFound = LIBUSB_ERROR_NOT_FOUND;
+    const int noDevice = LIBUSB_ERROR_NO_DEVICE;
+    // A kernel driver on interface 0 keeps it: usbfs refuses the claim, and will not bind the
+    // driver again while it is bound.
+    QTest::newRow("claim while a kernel driver holds it") << "driver claim" << QList<int> {busy};
+    QTest::newRow("claim while another handle holds it") << "other claim" << QList<int> {0, busy};
+    QTest::newRow("attach while the kernel driver holds it")
+        << "driver attach" << QList<int> {busy};
+    QTest::newRow("detach, claim, release, attach")
+        << "driver detach claim active release attach active" << QList<int> {0, 0, 0, 0, 0, 1};
+    QTest::newRow("attach with no driver to bind")
+        << "claim release attach" << QList<int> {0, 0, notFound};
+    // libusb's Linux backend sends at most 4096 bytes of data in one control transfer (an EDID
+    // of 32 blocks); longer ones never reach the device.
+    QTest::newRow("EDID of 32 blocks") << "edid edid4096 end" << QList<int> {0, 4096, 0};
+    QTest::newRow("EDID of 33 blocks")
+        << "edid edid4224 end" << QList<int> {0, LIBUSB_ERROR_INVALID_PARAM, 0};
+    QTest::newRow("unplugged while open")
+        << "claim unplug transfer release attach" << QList<int> {0, noDevice, noDevice, noDevice};
+}
+
+// Runs the current row's exchange on `device`, handing "driver" and "unplug" to `busStep`.
+inline void checkLibusbExchange(
+    libusb_device *device, const std::function<void(const QString &)> &busStep)
+{
+    QFETCH(QString, exchange);
+    UsbHandle handle;
+    UsbHandle other;
+    QCOMPARE(handle.open(device), 0);
+    QList<int> results;
+    const auto transfer = [&handle](uint8_t type, uint8_t request, uint16_t length) {
+        std::vector<uint8_t> data(length, 0);
+        return libusb_control_transfer(
+            handle.get(), type, request, 0, 0, length ? data.data() : nullptr, length, 1000);
+    };
+    for (const QString &step : exchange.split(' ')) {
+        if (step == "driver" || step == "unplug")
+            busStep(step);
+        else if (step == "other")
+            results << (other.open(device) != 0 ? LIBUSB_ERROR_OTHER
+                                                : libusb_claim_interface(other.get(), 0));
+        else if (step == "claim")
+            results << libusb_claim_interface(handle.get(), 0);
+        else if (step == "release")
+            results << libusb_release_interface(handle.get(), 0);
+        else if (step == "attach")
+            results << libusb_attach_kernel_driver(handle.get(), 0);
+        else if (step == "detach")
+            results << libusb_detach_kernel_driver(handle.get(), 0);
+        else if (step == "active")
+            results << libusb_kernel_driver_active(handle.get(), 0);
+        else if (step == "edid")
+            results << transfer(0x40, 0xCF, 0);
+        else if (step.startsWith("edid"))
+            results << transfer(0x40, 0xD2, uint16_t(step.mid(4).toInt()));
+        else if (step == "end")
+            results << transfer(0x40, 0xD4, 0);
+        else if (step == "transfer")
+            results << transfer(0xC0, 0xC8, 1);
+    }
+    if (other)
+        libusb_release_interface(other.get(), 0);
+    QTEST(results, "results");
+}
+
+// A string descriptor is UTF-16: libusb puts one '?' for each code unit beyond ASCII, and cuts
+// the text to the buffer. The device's string is `text`.
+inline void libusbStringRows()
+{
+    QTest::addColumn<QByteArray>("text"); // UTF-8
+    QTest::addColumn<int>("buffer");
+    QTest::addColumn<QByteArray>("ascii");
+    QTest::newRow("two-byte character")
+        << QByteArray("Caf\xc3\xa9 long name") << 8 << QByteArray("Caf? lo");
+    QTest::newRow("outside the basic plane") << QByteArray("A\xf0\x9f\x8e\xa5"
+                                                           "B")
+                                             << 32 << QByteArray("A??B");
+    QTest::newRow("ASCII") << QByteArray("KESTREL3") << 128 << QByteArray("KESTREL3");
+}
+
+// Reads string `index` of `device` as the current row says.
+inline void checkLibusbString(libusb_device *device, uint8_t index)
+{
+    QFETCH(int, buffer);
+    UsbHandle handle;
+    QCOMPARE(handle.open(device), 0);
+    std::vector<unsigned char> ascii(size_t(buffer), 0xFF);
+    const int length
+        = libusb_get_string_descriptor_ascii(handle.get(), index, ascii.data(), buffer);
+    QTEST(QByteArray(reinterpret_cast<const char *>(ascii.data())), "ascii");
+    QCOMPARE(length, int(std::strlen(reinterpret_cast<const char *>(ascii.data()))));
+}
+
+} // namespace testsupport
