@@ -1,12 +1,12 @@
 #include "controlrequest.h"
 #include "debuglog.h"
 #include "deviceaddressing.h"
+#include "interfaceclaim.h"
 #include "probe.h"
 #include "probesupport.h"
 #include "usbhandle.h"
 
 #include <QDebug>
-#include <QThread>
 
 using namespace probesupport;
 
@@ -19,8 +19,6 @@ constexpr uint8_t PING = 0xC8;
 // descriptor lists.
 constexpr uint8_t VersionStringIndex = 3;
 constexpr int Interface = 0;
-constexpr int BusyClaimAttempts = 5;
-constexpr unsigned long BusyClaimPauseMs = 50;
 
 // Firmware from major version 3 on keeps the three user video modes. Compared as a signed
 // byte, so that letters and the library's '?' count as newer too.
@@ -55,15 +53,10 @@ ProbeResult probeCaptureDevice(libusb_device *device, DeviceDescription &desc)
         && libusb_detach_kernel_driver(handle.get(), Interface) == 0;
 
     qCDebug(defaultLog) << "Claim interface:" << Interface;
-    int claimed = libusb_claim_interface(handle.get(), Interface);
-    // Busy: another handle holds the interface, such as a settings request of this program
-    // (one transfer long) or another program. Waited out briefly; if it lasts, the probe fails
-    // without a driver installation, which cannot free an interface in use and on Linux would
-    // only end in a false "Access Denied".
-    for (int attempt = 1; claimed == LIBUSB_ERROR_BUSY && attempt < BusyClaimAttempts; ++attempt) {
-        QThread::msleep(BusyClaimPauseMs);
-        claimed = libusb_claim_interface(handle.get(), Interface);
-    }
+    // A busy interface is in use by another handle (claimInterfaceWhenFree waits a moment for
+    // it): the probe fails without a driver installation, which cannot free it and on Linux
+    // would only end in a false "Access Denied".
+    const int claimed = claimInterfaceWhenFree(handle.get(), Interface);
     if (claimed != 0) {
         qCDebug(defaultLog) << "Error claim usb interface: " << claimed;
         if (detached)

@@ -20,11 +20,6 @@ const char FirmwarePathKey[] = "firmware/path";
 constexpr uint8_t UserModeRequest = 179; // 0xB3, both directions; wIndex picks the mode
 constexpr uint16_t LastUserMode = 2;
 
-QString hex4(uint16_t id)
-{
-    return QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0'));
-}
-
 } // namespace
 
 UpdateRepair::UpdateRepair(QWidget *parent, const DeviceFilter &filter, const QString &firmwarePath,
@@ -174,7 +169,7 @@ void UpdateRepair::onNewDevice(const DeviceDescription &desc)
     qCDebug(defaultLog) << "New device" << desc.product;
     // One substitution pass: a product or serial string that holds "%1" is shown as it is.
     QString text = tr("%4 (%3, %5) [%1:%2]")
-                       .arg(hex4(desc.vendorId), hex4(desc.productId), desc.serial, desc.product,
+                       .arg(hexId(desc.vendorId), hexId(desc.productId), desc.serial, desc.product,
                            desc.version);
     if (!desc.modeText.isEmpty())
         text += tr(" (%1)").arg(desc.modeText);

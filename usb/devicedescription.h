@@ -51,6 +51,9 @@ struct DeviceDescription {
 
 Q_DECLARE_METATYPE(DeviceDescription)
 
+// A vendor or product id as the front ends show it: four lower-case hex digits, "2b77".
+QString hexId(uint16_t id);
+
 // Registers "DeviceDescription" and the alias "uint8_t" (the request code type of the
 // configuration signals) with Qt's type system, so both can travel through queued signals.
 // Safe to call more than once.

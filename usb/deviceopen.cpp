@@ -1,6 +1,7 @@
 #include "deviceopen.h"
 
 #include "deviceaddressing.h"
+#include "interfaceclaim.h"
 #include "usbdevicelist.h"
 #include "usblog.h"
 
@@ -80,7 +81,7 @@ libusb_device_handle *device_open(const DeviceDescription &desc)
     const bool detached = libusb_kernel_driver_active(handle, desc.interfaceNumber) != 0
         && libusb_detach_kernel_driver(handle, desc.interfaceNumber) == 0;
 
-    const int rc = libusb_claim_interface(handle, desc.interfaceNumber);
+    const int rc = claimInterfaceWhenFree(handle, desc.interfaceNumber);
     if (rc != 0) {
         usbErrorLog() << "Error claim usb interface: " << rc << "\n" << std::flush;
         // A driver taken away for nothing is given back, or the device would stay without

@@ -5,15 +5,6 @@
 
 namespace clidevices {
 
-namespace {
-
-QString hex4(uint16_t value)
-{
-    return QString::number(value, 16).rightJustified(4, '0');
-}
-
-} // namespace
-
 QString portText(const DeviceDescription &desc)
 {
     QStringList path;
@@ -45,7 +36,7 @@ QString deviceLine(const DeviceDescription &desc)
         return (text.isEmpty() ? QString("-") : text).leftJustified(width);
     };
     const QStringList columns {field(stateName(desc), 11),
-        hex4(desc.vendorId) + ':' + hex4(desc.productId), field(desc.serial, 10),
+        hexId(desc.vendorId) + ':' + hexId(desc.productId), field(desc.serial, 10),
         field(desc.version, 8), field(portText(desc), 10), field(desc.product, 0)};
     return columns.join(' ').trimmed();
 }
@@ -64,7 +55,7 @@ QJsonObject deviceJson(const DeviceDescription &desc)
             settings.append(name);
     }
     return QJsonObject {{"state", stateName(desc)}, {"modeText", desc.modeText},
-        {"vendorId", hex4(desc.vendorId)}, {"productId", hex4(desc.productId)},
+        {"vendorId", hexId(desc.vendorId)}, {"productId", hexId(desc.productId)},
         {"product", desc.product}, {"serial", desc.serial}, {"version", desc.version},
         {"bus", int(desc.busNumber)}, {"portPath", path}, {"port", portText(desc)},
         {"settings", settings}};
