@@ -12,6 +12,7 @@
 #include <iostream>
 #include <limits>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -36,6 +37,28 @@ int progressStep(int start, int end)
 }
 
 } // namespace
+
+std::size_t controlTransferLimit()
+{
+    // The control transfer's length field has 16 bits; Linux's usbfs refuses a control
+    // transfer longer than a memory page, whatever the device would take.
+    std::size_t limit = std::numeric_limits<uint16_t>::max();
+#ifdef Q_OS_LINUX
+    const long page = sysconf(_SC_PAGESIZE);
+    if (page > 0 && std::size_t(page) < limit)
+        limit = std::size_t(page);
+#endif
+    return limit;
+}
+
+QString edidTooLargeText(std::size_t size)
+{
+    return QCoreApplication::translate("Worker",
+        "EDID data is too large to send: %1 bytes; one USB control transfer carries at most %2 "
+        "bytes on this system")
+        .arg(size)
+        .arg(controlTransferLimit());
+}
 
 int readEdidImage(const ErrorReporter &error, const std::string &member, ZipArchive &archive,
     std::vector<uint8_t> &image)
@@ -110,11 +133,9 @@ int sendPreparedEdid(
 
 int sendEdid(const FlashContext &context, int start, int end, const std::vector<uint8_t> &image)
 {
-    // The whole EDID goes in one control transfer, whose length field has 16 bits.
-    if (image.size() > std::numeric_limits<uint16_t>::max()) {
-        context.error(
-            QCoreApplication::translate("Worker", "EDID data is too large to send: %1 bytes")
-                .arg(image.size()));
+    // The whole EDID goes in one control transfer.
+    if (image.size() > controlTransferLimit()) {
+        context.error(edidTooLargeText(image.size()));
         return -1;
     }
     const int step = progressStep(start, end);

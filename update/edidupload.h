@@ -4,9 +4,19 @@
 #include "flashcontext.h"
 #include "ziparchive.h"
 
+#include <QString>
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// The longest data stage one control transfer can carry on this system, and so the largest
+// EDID the upload can send.
+std::size_t controlTransferLimit();
+
+// The refusal of an EDID of `size` bytes, longer than controlTransferLimit().
+QString edidTooLargeText(std::size_t size);
 
 // Parses the EDID text member `member` of `archive` and writes its bytes to the device in one
 // request between opening and closing EDID access (0xCF, 0xD2, 0xD4; 10 s timeouts). Nothing

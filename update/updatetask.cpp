@@ -3,6 +3,7 @@
 #include "debuglog.h"
 #include "devicecompat.h"
 #include "packagecheck.h"
+#include "packagepath.h"
 #include "productidentify.h"
 #include "repairdevice.h"
 #include "sleepinhibitor.h"
@@ -31,14 +32,26 @@ signals:
 
 public slots:
     void update(DeviceDescription desc, QString fwFileName);
+    void updateFile(DeviceDescription desc, QByteArray fwFilePath);
 
 private:
-    int run(const DeviceDescription &desc, const QString &fwFileName);
+    void runWhole(const DeviceDescription &desc, const QString &shown, const QByteArray &path);
+    int run(const DeviceDescription &desc, const QString &shown, QByteArray path);
 
     UpdatePacing pacing_;
 };
 
 void Worker::update(DeviceDescription desc, QString fwFileName)
+{
+    runWhole(desc, fwFileName, QByteArray());
+}
+
+void Worker::updateFile(DeviceDescription desc, QByteArray fwFilePath)
+{
+    runWhole(desc, packagePathText(fwFilePath), fwFilePath);
+}
+
+void Worker::runWhole(const DeviceDescription &desc, const QString &shown, const QByteArray &path)
 {
     qCDebug(defaultLog) << "Updater start";
     {
@@ -46,16 +59,25 @@ void Worker::update(DeviceDescription desc, QString fwFileName)
         // brings back, so sleep and shutdown wait for the whole run, package checks included;
         // the lock goes before `complete` tells the caller the run is over.
         const SleepInhibitor inhibitor(tr("Updating the firmware of a capture device"));
-        run(desc, fwFileName);
+        run(desc, shown, path);
     }
     // The window stays disabled until this arrives, so every run ends with it, and only once
     // the package and the device are closed.
     emit complete();
 }
 
-int Worker::run(const DeviceDescription &desc, const QString &fwFileName)
+int Worker::run(const DeviceDescription &desc, const QString &shown, QByteArray path)
 {
-    ZipArchive archive(fwFileName.toUtf8().toStdString());
+    if (path.isNull()) {
+        QString unnamed;
+        path = packagePathBytes(shown, &unnamed);
+        if (!unnamed.isEmpty()) {
+            qCDebug(defaultLog).noquote() << "Can't open firmware file:" << unnamed;
+            emit error(tr("Cannot open firmware package: %1").arg(unnamed));
+            return -1;
+        }
+    }
+    ZipArchive archive(path.toStdString());
     if (!archive.isOpen()) {
         const QString reason = QString::fromLocal8Bit(archive.errorString().c_str());
         qCDebug(defaultLog).noquote() << "Can't open firmware file:" << reason;
@@ -121,6 +143,7 @@ UpdateTask::UpdateTask(QObject *parent, UpdatePacing pacing)
     connect(worker, &Worker::progress, this, &UpdateTask::progress);
     connect(worker, &Worker::error, this, &UpdateTask::error);
     connect(this, &UpdateTask::start, worker, &Worker::update);
+    connect(this, &UpdateTask::startFile, worker, &Worker::updateFile);
     thread_.start(QThread::InheritPriority);
 }
 

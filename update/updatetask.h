@@ -3,6 +3,7 @@
 #include "devicedescription.h"
 #include "updatepacing.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -25,8 +26,12 @@ signals:
     void progress(int percent);
     void complete();
     void error(const QString &text);
-    // Starts a run for the device `desc` with the package file `fwFileName`.
+    // Starts a run for the device `desc` with the package file `fwFileName`, a path as the
+    // user sees it (see packagePathBytes).
     void start(const DeviceDescription &desc, const QString &fwFileName);
+    // The same with the path's bytes as the file system has them, for a name taken from the
+    // command line: the run opens exactly that file.
+    void startFile(const DeviceDescription &desc, const QByteArray &fwFilePath);
 
 private:
     QThread thread_;

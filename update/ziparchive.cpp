@@ -118,13 +118,18 @@ int64_t ZipFile::read(void *buffer, uint64_t size)
     return count;
 }
 
-ZipArchive::ZipArchive(const std::string &utf8Path)
+ZipArchive::ZipArchive(const std::string &path)
 {
+    // The system would read the name only up to a NUL byte, and open another file.
+    if (path.find('\0') != std::string::npos) {
+        error_ = {ZIP_ER_OPEN, ENOENT};
+        return;
+    }
     int zipError = ZIP_ER_OK;
     // zip_open hands the system part of its error back through errno only; clear it first so
     // a stale value from earlier work cannot show up in the message.
     errno = 0;
-    zip_t *archive = zip_open(utf8Path.c_str(), 0, &zipError);
+    zip_t *archive = zip_open(path.c_str(), 0, &zipError);
     const int systemError = errno;
     if (!archive) {
         error_ = {zipError, systemError};

@@ -80,8 +80,9 @@ class ZipArchive
 {
 public:
     ZipArchive() = default;
-    // Opens the archive at `utf8Path`; isOpen() and error() tell how that went.
-    explicit ZipArchive(const std::string &utf8Path);
+    // Opens the archive at `path`, the bytes of its name as the file system has them (see
+    // packagepath.h); isOpen() and error() tell how that went.
+    explicit ZipArchive(const std::string &path);
     // Opens the archive held in the `size` bytes at `bytes`, as the constructor opens a file.
     // The bytes are copied, so the caller's buffer may go away at once.
     static ZipArchive fromMemory(const void *bytes, std::size_t size);

@@ -27,8 +27,10 @@ struct PackageImages {
 
 // Writes a package for `product` into `package`'s folder and returns its path. `setup` names
 // what to change: members left out ("images", "sandbox"), "encrypted" sandbox, "fpga
-// encrypted" image, "unaligned" microcode, "bad edid" checksum, "unsupported" product.info
-// (none at all for "legacy"), "no package" file.
+// encrypted" image, "unaligned" microcode, "bad edid" checksum, "large edid" of 33 blocks,
+// "empty microcode" or "empty fpga", a member damaged behind the directory's back ("crc
+// microcode", "deflate fpga", "short fpga", "long fpga": see damageMember), "unsupported"
+// product.info (none at all for "legacy"), "no package" file.
 inline QString writeUpdatePackage(ZipPackage &package, const QString &product,
     const QString &setup = {}, const PackageImages &images = {})
 {
@@ -38,20 +40,30 @@ inline QString writeUpdatePackage(ZipPackage &package, const QString &product,
     else if (product != "legacy")
         package.add("product.info", product.toUtf8() + "\n");
     if (!setup.contains("images")) {
-        package.add(
-            row.microcodeImage, setup == "unaligned" ? images.microcode + "xy" : images.microcode);
-        package.add(row.fpgaImage, images.fpga,
+        const QByteArray microcode = setup == "unaligned" ? images.microcode + "xy"
+            : setup == "empty microcode"                  ? QByteArray()
+                                                          : images.microcode;
+        package.add(row.microcodeImage, microcode);
+        package.add(row.fpgaImage, setup == "empty fpga" ? QByteArray() : images.fpga,
             setup == "fpga encrypted" ? ZipPackage::Encrypted : ZipPackage::Deflated);
         if (setup != "sandbox")
             package.add(row.sandboxImage, bootImage({{loadAddress, images.sandboxCode}}, 0x40),
                 setup == "encrypted" ? ZipPackage::Encrypted : ZipPackage::Stored);
     }
     if (!row.edidFile.empty()) {
-        std::vector<uint8_t> bytes = images.edid;
+        std::vector<uint8_t> bytes = setup.startsWith("large edid") ? makeEdid(33, 4) : images.edid;
         bytes[5] ^= uint8_t(setup.startsWith("bad edid")); // the block checksum no longer holds
         package.add(row.edidFile, edidText(bytes));
     }
-    return setup == "no package" ? package.folder() + "/missing.fw" : package.write();
+    if (setup == "no package")
+        return package.folder() + "/missing.fw";
+    const QString path = package.write();
+    for (const char *how : {"crc", "deflate", "short", "long"}) {
+        const QStringList words = setup.split(' ');
+        if (words.size() == 2 && words.at(0) == how)
+            damageMember(path, words.at(1) == "fpga" ? row.fpgaImage : row.microcodeImage, how);
+    }
+    return path;
 }
 
 // One run through a task of its own, which is gone (its thread joined) on return: the signals

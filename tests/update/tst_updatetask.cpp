@@ -330,6 +330,20 @@ private slots:
         row("fpga encrypted", app, "1", "Error: failed to find FPGA image");
         row("bad edid", app, "1", "EDID data has incorrect checksum");
         row("bad edid, repair", soft, "1", "EDID data has incorrect checksum");
+        // Read in full before the device is touched: a damaged image never reaches its step
+        // with the other image already committed.
+        row("crc microcode", app, "1", "Error: failed to read microcode image: CRC error");
+        row("deflate fpga", app, "1", "Error: failed to read FPGA image: Zlib error: data error");
+        row("short fpga", app, "1", "Error: failed to read FPGA image: Zip archive inconsistent");
+        row("long fpga", soft, "1", "Error: failed to read FPGA image: Zip archive inconsistent");
+        row("empty microcode", app, "1", "Error: microcode image is empty");
+        row("empty fpga", soft, "1", "Error: FPGA image is empty");
+        row("large edid", app, "1",
+            "EDID data is too large to send: 4224 bytes; one USB control transfer carries at "
+            "most 4096 bytes on this system");
+        row("large edid without images", app, "1",
+            "EDID data is too large to send: 4224 bytes; one USB control transfer carries at "
+            "most 4096 bytes on this system");
     }
 
     void fails()
@@ -359,6 +373,7 @@ private slots:
         // Nothing after a failed step reaches the device, and no sandbox that failed to load is
         // started.
         QCOMPARE(rig.device->flash().edidCommits(), 0);
+        QVERIFY(!rig.device->flash().edidAccessOpen());
         QCOMPARE(bool(rig.device->bootLoader().lastStart()),
             setup.startsWith("never") || setup == "fault c5");
     }

@@ -1,10 +1,14 @@
 #include "bytes.h"
+#include "packagepath.h"
 #include "ziparchive.h"
 #include "zippackage.h"
 
 #include <QtTest>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using testsupport::patchFile;
 using testsupport::ZipPackage;
@@ -55,6 +59,48 @@ private slots:
         QTEST(QString::fromStdString(archive.errorString()), "text");
         QVERIFY(!archive.stat("kestrel3.img").found());
         QVERIFY(!archive.openFile("kestrel3.img").isOpen());
+    }
+
+    // A name is opened by its bytes: one shown with U+FFFD is found among the names shown so,
+    // and refused when none or more than one is.
+    void packagePaths_data()
+    {
+        QTest::addColumn<QByteArrayList>("files"); // in the folder; "d/" makes a folder d
+        QTest::addColumn<QString>("shown"); // the path below the folder, as the user sees it
+        QTest::addColumn<QByteArray>("bytes"); // empty: refused
+        const QByteArray odd = "pkg-\xff.fw", decoy = "pkg-\xef\xbf\xbd.fw";
+        const QString replaced = QString::fromUtf8(decoy);
+        QTest::newRow("plain") << QByteArrayList {"pkg.fw"} << "pkg.fw" << QByteArray("pkg.fw");
+        QTest::newRow("odd byte") << QByteArrayList {odd} << replaced << odd;
+        QTest::newRow("odd folder")
+            << QByteArrayList {"d-\xfe/", "d-\xfe/pkg.fw"}
+            << QString::fromUtf8("d-\xef\xbf\xbd/pkg.fw") << QByteArray("d-\xfe/pkg.fw");
+        QTest::newRow("decoy alone") << QByteArrayList {decoy} << replaced << decoy;
+        QTest::newRow("odd byte and decoy")
+            << QByteArrayList {odd, decoy} << replaced << QByteArray();
+        QTest::newRow("nothing so named") << QByteArrayList {"pkg.fw"} << replaced << QByteArray();
+    }
+
+    void packagePaths()
+    {
+        QFETCH(QByteArrayList, files);
+        QFETCH(QString, shown);
+        QFETCH(QByteArray, bytes);
+        QTemporaryDir dir;
+        const QByteArray root = QFile::encodeName(dir.path()) + '/';
+        for (const QByteArray &name : files) {
+            const QByteArray path = root + name;
+            QVERIFY(name.endsWith('/') ? ::mkdir(path.constData(), 0700) == 0
+                                       : ::close(::creat(path.constData(), 0600)) == 0);
+        }
+        QString why;
+        const QByteArray found = packagePathBytes(dir.path() + '/' + shown, &why);
+        QCOMPARE(found, bytes.isEmpty() ? QByteArray() : root + bytes);
+        QCOMPARE(why.isEmpty(), !bytes.isEmpty());
+        // The command line's bytes are taken as they came, whatever is beside them.
+        const QByteArray argument = root + files.last();
+        const char *argv[] = {"program", "--json", argument.constData()};
+        QCOMPARE(argumentPathBytes(QFile::decodeName(argument), 3, argv), argument);
     }
 
     // The pair is described as it was recorded, whatever errno holds by then.
