@@ -21,7 +21,9 @@ int main(int argc, char *argv[])
         "product", "Only the product NAME (default: every product).", "NAME");
     const QCommandLineOption brokenOption("broken",
         "Build the defect KIND into the packages: microcode-unaligned, missing-sandbox, "
-        "bad-edid-checksum, truncated-boot-image or none (the default).",
+        "bad-edid-checksum, truncated-boot-image, fpga-damaged, fpga-deflate-broken, "
+        "fpga-short, fpga-long, microcode-empty, fpga-empty, edid-too-large or none (the "
+        "default).",
         "KIND");
     parser.addOptions({productOption, brokenOption});
     parser.addPositionalArgument("OUTPUT-DIR", "The folder to write the packages to.");

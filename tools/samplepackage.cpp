@@ -34,7 +34,8 @@ bool defectFromName(const std::string &name, SampleDefect &defect)
 
 bool defectApplies(SampleDefect defect, const ProductInfo &product)
 {
-    return defect != SampleDefect::BadEdidChecksum || !product.edidFile.empty();
+    return (defect != SampleDefect::BadEdidChecksum && defect != SampleDefect::EdidTooLarge)
+        || !product.edidFile.empty();
 }
 
 std::vector<PackageMember> samplePackageMembers(const std::string &productId, SampleDefect defect)
@@ -49,8 +50,11 @@ std::vector<PackageMember> samplePackageMembers(const std::string &productId, Sa
     Bytes microcode = sampleMicrocode(productId);
     if (defect == SampleDefect::MicrocodeUnaligned)
         microcode.resize(microcode.size() + 2); // half a word past the end
+    if (defect == SampleDefect::MicrocodeEmpty)
+        microcode.clear();
     members.push_back({product.microcodeImage, microcode});
-    members.push_back({product.fpgaImage, sampleFpgaImage(productId)});
+    members.push_back({product.fpgaImage,
+        defect == SampleDefect::FpgaEmpty ? Bytes() : sampleFpgaImage(productId)});
     Bytes boot = sampleBootImage(productId);
     if (defect == SampleDefect::TruncatedBootImage)
         boot.resize(boot.size() / 2);
@@ -61,6 +65,11 @@ std::vector<PackageMember> samplePackageMembers(const std::string &productId, Sa
         Bytes edid = captureEdid(name, product.deviceIds.begin()->productId);
         if (defect == SampleDefect::BadEdidChecksum)
             ++edid[127]; // the base block no longer sums to 0
+        // Extension blocks of the base block's kind, each summing to 0 as the parser checks.
+        while (defect == SampleDefect::EdidTooLarge && edid.size() < 33 * 128) {
+            const Bytes base(edid.begin(), edid.begin() + 128);
+            edid.insert(edid.end(), base.begin(), base.end());
+        }
         const std::string text = edidText(edid, name);
         members.push_back({product.edidFile, Bytes(text.begin(), text.end())});
     }
@@ -80,5 +89,16 @@ int writeSamplePackage(const std::string &folder, const std::string &productId, 
     if (defect != SampleDefect::None)
         path += std::string("-") + defectNames[int(defect)];
     path += ".fw";
-    return writeZip(path, samplePackageMembers(productId, defect), error);
+    if (writeZip(path, samplePackageMembers(productId, defect), error) < 0)
+        return -1;
+    const std::pair<SampleDefect, const char *> damages[]
+        = {{SampleDefect::FpgaDamaged, "crc"}, {SampleDefect::FpgaDeflateBroken, "deflate"},
+            {SampleDefect::FpgaShort, "short"}, {SampleDefect::FpgaLong, "long"}};
+    for (const auto &[kind, how] : damages) {
+        if (defect == kind && damageZipMember(path, row->second.fpgaImage, how) < 0) {
+            error = path + ": cannot damage " + row->second.fpgaImage;
+            return -1;
+        }
+    }
+    return 0;
 }

@@ -13,11 +13,19 @@ enum class SampleDefect {
     MissingSandbox,
     BadEdidChecksum, // products with an EDID only
     TruncatedBootImage, // the sandbox ends inside its first section
+    FpgaDamaged, // a byte of the FPGA image's data changed behind the directory's back
+    FpgaDeflateBroken, // the FPGA image's deflate stream broken at its first block
+    FpgaShort, // the directory states an FPGA image 100 bytes longer than its data
+    FpgaLong, // ... and 100 bytes shorter
+    MicrocodeEmpty,
+    FpgaEmpty,
+    EdidTooLarge, // 33 blocks, more than one control transfer carries on Linux
 };
 
 // The command-line names of the defects, in the order of SampleDefect.
-inline constexpr const char *defectNames[] = {
-    "none", "microcode-unaligned", "missing-sandbox", "bad-edid-checksum", "truncated-boot-image"};
+inline constexpr const char *defectNames[] = {"none", "microcode-unaligned", "missing-sandbox",
+    "bad-edid-checksum", "truncated-boot-image", "fpga-damaged", "fpga-deflate-broken",
+    "fpga-short", "fpga-long", "microcode-empty", "fpga-empty", "edid-too-large"};
 
 // False for a name that is not in defectNames.
 bool defectFromName(const std::string &name, SampleDefect &defect);

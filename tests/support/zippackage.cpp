@@ -1,5 +1,7 @@
 #include "zippackage.h"
 
+#include "packagezip.h"
+
 #include <QDir>
 #include <QFile>
 #include <QtGlobal>
@@ -89,71 +91,9 @@ bool patchFile(const QString &path, const QByteArray &marker, const QByteArray &
     return file.seek(0) && file.write(bytes) == bytes.size();
 }
 
-namespace {
-
-uint32_t readLe32(const QByteArray &bytes, int at)
-{
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = value << 8 | uint8_t(bytes.at(at + i));
-    return value;
-}
-
-uint16_t readLe16(const QByteArray &bytes, int at)
-{
-    return uint16_t(uint8_t(bytes.at(at)) | uint8_t(bytes.at(at + 1)) << 8);
-}
-
-void writeLe32(QByteArray &bytes, int at, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes[at + i] = char(value >> (8 * i));
-}
-
-} // namespace
-
 bool damageMember(const QString &path, const std::string &name, const QString &how)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
-    QByteArray bytes = file.readAll();
-    const QByteArray wanted = QByteArray::fromStdString(name);
-    // The member's local header and its central directory entry: signature, offset of the
-    // uncompressed size, of the name's length and of the name.
-    struct Header {
-        QByteArray signature;
-        int size;
-        int nameLength;
-        int name;
-    };
-    const Header headers[]
-        = {{QByteArray("PK\x03\x04", 4), 22, 26, 30}, {QByteArray("PK\x01\x02", 4), 24, 28, 46}};
-    bool found = false;
-    for (const Header &header : headers) {
-        for (int at = bytes.indexOf(header.signature); at >= 0;
-             at = bytes.indexOf(header.signature, at + 1)) {
-            if (at + header.name > bytes.size()
-                || bytes.mid(at + header.name, readLe16(bytes, at + header.nameLength)) != wanted)
-                continue;
-            found = true;
-            const uint32_t size = readLe32(bytes, at + header.size);
-            if (how == "short")
-                writeLe32(bytes, at + header.size, size + 100);
-            else if (how == "long")
-                writeLe32(bytes, at + header.size, size - 100);
-            if (header.signature.at(2) != '\x03')
-                continue;
-            // The data follows the local header's name and extra field.
-            const int data = at + header.name + readLe16(bytes, at + header.nameLength)
-                + readLe16(bytes, at + header.nameLength + 2);
-            if (how == "crc")
-                bytes[data + 10] = char(bytes.at(data + 10) ^ 0x5A);
-            else if (how == "deflate")
-                bytes[data] = char(0xFF); // a final block of the reserved type
-        }
-    }
-    return found && file.seek(0) && file.write(bytes) == bytes.size();
+    return damageZipMember(QFile::encodeName(path).toStdString(), name, how.toStdString()) == 0;
 }
 
 } // namespace testsupport

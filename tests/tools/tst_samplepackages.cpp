@@ -1,6 +1,7 @@
 #include "edidupload.h"
 #include "fx3bootload.h"
 #include "packagecheck.h"
+#include "packagepreflight.h"
 #include "productidentify.h"
 #include "samplepackage.h"
 #include "textimage.h"
@@ -151,6 +152,20 @@ private slots:
             << QByteArray("harrier3") << "EDID data has incorrect checksum";
         QTest::newRow("truncated-boot-image")
             << QByteArray("ospreyx3") << "Error: sandbox microcode image is truncated";
+        // Refused by the update's pre-flight, before the device is opened.
+        const QString read = "Error: failed to read FPGA image: ";
+        QTest::newRow("fpga-damaged") << QByteArray("kestrel3") << read + "CRC error";
+        QTest::newRow("fpga-deflate-broken")
+            << QByteArray("kestrel3_4k") << read + "Zlib error: data error";
+        QTest::newRow("fpga-short") << QByteArray("ospreyx3") << read + "Zip archive inconsistent";
+        QTest::newRow("fpga-long") << QByteArray("legacy") << read + "Zip archive inconsistent";
+        QTest::newRow("microcode-empty")
+            << QByteArray("harrier3") << "Error: microcode image is empty";
+        QTest::newRow("fpga-empty") << QByteArray("kestrel3") << "Error: FPGA image is empty";
+        QTest::newRow("edid-too-large") << QByteArray("kestrel3")
+                                        << "EDID data is too large to send: 4224 bytes; one USB "
+                                           "control transfer carries at most 4096 bytes on this "
+                                           "system";
     }
 
     void brokenPackage()
@@ -180,6 +195,14 @@ private slots:
             break;
         case SampleDefect::None:
             QFAIL("no defect");
+        default: {
+            PreparedPackage prepared;
+            QCOMPARE(package.checked, 0);
+            QCOMPARE(preflightPackage(
+                         package.archive, info, package.members, true, prepared, package.report),
+                -1);
+            break;
+        }
         }
         QCOMPARE(package.errors, QStringList {error});
     }
