@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "packagepath.h"
+
 #include <cstring>
 
 namespace {
@@ -32,8 +34,10 @@ CommandLine parseCommandLine(int argc, const char *const *argv)
                 line.filter.serial = QString::fromUtf8(value);
             i += 2;
         } else if (std::strcmp(arg, "-firmware") == 0) {
-            if (value)
-                line.firmwarePath = QString::fromUtf8(value);
+            if (value) {
+                line.firmwareFile = QByteArray(value);
+                line.firmwarePath = packagePathText(line.firmwareFile);
+            }
             i += 2;
         } else if (std::strcmp(arg, "-update") == 0) {
             line.autoUpdate = true;

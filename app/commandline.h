@@ -2,13 +2,17 @@
 
 #include "devicefilter.h"
 
+#include <QByteArray>
 #include <QString>
 
 // What the window's command line asks for. The window has no usage text: the options only
 // pre-configure it.
 struct CommandLine {
     DeviceFilter filter;
+    // The -firmware package as the user sees its name, and the bytes of that name as they came:
+    // a Linux file name need not be valid UTF-8, and its text may name another file.
     QString firmwarePath;
+    QByteArray firmwareFile;
     bool autoUpdate = false;
 };
 

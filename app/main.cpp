@@ -2,6 +2,7 @@
 #include "devicedescription.h"
 #include "identity.h"
 #include "libusbguard.h"
+#include "terminationsignals.h"
 #include "updaterepair.h"
 
 #include <QApplication>
@@ -23,6 +24,11 @@ int main(int argc, char *argv[])
 
     const CommandLine line = parseCommandLine(argc, argv);
     UpdateRepair dialog(nullptr, line.filter, line.firmwarePath, line.autoUpdate);
+    dialog.setFirmwareFile(line.firmwareFile);
+    // A session that ends (logout, shutdown, a closed terminal) sends these.
+    const TerminationSignals sessionEnd;
+    QObject::connect(
+        &sessionEnd, &TerminationSignals::received, &dialog, &UpdateRepair::endSession);
     dialog.show();
     return app.exec();
 }

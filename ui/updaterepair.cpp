@@ -2,14 +2,17 @@
 
 #include "debuglog.h"
 #include "inputstatustext.h"
+#include "packagepath.h"
 #include "ui_updaterepair.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QListWidgetItem>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QVariant>
 
@@ -42,6 +45,12 @@ UpdateRepair::UpdateRepair(QWidget *parent, const DeviceFilter &filter, const QS
     // The images live in this static library; registering them again is a no-op.
     Q_INIT_RESOURCE(resources);
     ui->setupUi(this);
+    // A dialog's push buttons are auto-default, and Enter anywhere in the window would click
+    // one: UPDATE flashing, or Apply writing, the device with no one having asked for it.
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
     ui->firmwareLineEdit->setText(firmwarePath);
     // An empty path sends no textChanged; UPDATE follows the field from the start.
     on_firmwareLineEdit_textChanged(ui->firmwareLineEdit->text());
@@ -81,6 +90,28 @@ UpdateRepair::~UpdateRepair() = default;
 void UpdateRepair::setFileChooser(FileChooser chooser)
 {
     chooseFile = std::move(chooser);
+}
+
+void UpdateRepair::setFirmwareFile(const QByteArray &path)
+{
+    if (path.isNull())
+        return;
+    firmwareFileText = packagePathText(path);
+    firmwareFile = path;
+    ui->firmwareLineEdit->setText(firmwareFileText);
+}
+
+void UpdateRepair::endSession()
+{
+    // Cut off half-way, a flash leaves a device that does not start again: the update is
+    // finished first.
+    if (!updating) {
+        QCoreApplication::quit();
+        return;
+    }
+    quitAfterUpdate = true;
+    ui->labelDoNotInterrupt->setText(tr("DO NOT INTERRUPT") + QLatin1Char('\n')
+        + tr("The update goes on; the program ends when it has ended."));
 }
 
 void UpdateRepair::reject()
@@ -218,6 +249,9 @@ void UpdateRepair::on_firmwareSelectButton_clicked()
         QStringLiteral("Firmware files (*.fw);; All (*)"));
     if (file.isEmpty())
         return;
+    // The file dialog gives text, which the update resolves to the file's bytes itself; the
+    // command line's bytes no longer apply, even to the same text.
+    firmwareFile = QByteArray();
     ui->firmwareLineEdit->setText(file);
     const QString chosenFolder = QFileInfo(file).canonicalPath();
     if (!chosenFolder.isEmpty())
@@ -226,6 +260,8 @@ void UpdateRepair::on_firmwareSelectButton_clicked()
 
 void UpdateRepair::on_firmwareLineEdit_textChanged(const QString &text)
 {
+    if (text != firmwareFileText)
+        firmwareFile = QByteArray();
     ui->updateButton->setEnabled(!text.isEmpty());
 }
 
@@ -252,7 +288,10 @@ void UpdateRepair::on_updateButton_clicked()
     ui->labelDoNotInterrupt->setText(tr("DO NOT INTERRUPT"));
     ui->labelDoNotInterrupt->show();
     ui->updateProgress->reset();
-    emit updateTask->start(desc, package);
+    if (!firmwareFile.isNull())
+        emit updateTask->startFile(desc, firmwareFile);
+    else
+        emit updateTask->start(desc, package);
 }
 
 void UpdateRepair::onUpdateProgress(int progress)
@@ -280,6 +319,10 @@ void UpdateRepair::onUpdateComplete()
     updating = false;
     setConfigReady(true);
     setEnabled(true);
+    // Quitting also ends the event loop of an error box still open, which no one is left to
+    // close.
+    if (quitAfterUpdate)
+        QCoreApplication::quit();
 }
 
 // --- Settings and User Modes pages -----------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "updatepacing.h"
 #include "updatetask.h"
 
+#include <QByteArray>
 #include <QDialog>
 #include <QSharedPointer>
 #include <QString>
@@ -45,12 +46,19 @@ public:
 
     // Replaces the platform's file-open dialog of the Firmware page.
     void setFileChooser(FileChooser chooser);
+    // The package the command line named, by the bytes of its name: the Firmware field shows
+    // it as text, and while the field still holds that text an update opens exactly this file.
+    // A Linux file name need not be valid UTF-8, and the text alone may name another file.
+    void setFirmwareFile(const QByteArray &path);
     // Whether the input signal is being polled: only while the window is ready.
     bool isPollingInputSignal() const { return inputStatusTimer.isActive(); }
 
 public slots:
     // Refused while an update runs: the window stays until the device is safe to unplug.
     void reject() override;
+    // The session is ending (logout, shutdown, a closed terminal): quits the application at
+    // once, or, while an update runs, as soon as it has ended.
+    void endSession();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -120,5 +128,10 @@ private:
     QTimer inputStatusTimer;
     // From the start of an update to its `complete`: the window refuses to close.
     bool updating = false;
+    // The session ended during the update: the application quits at its `complete`.
+    bool quitAfterUpdate = false;
+    // The command line's package (see setFirmwareFile); null once the field was changed.
+    QByteArray firmwareFile;
+    QString firmwareFileText;
     FileChooser chooseFile;
 };

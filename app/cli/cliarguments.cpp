@@ -1,5 +1,7 @@
 #include "cliarguments.h"
 
+#include "clioutput.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -97,9 +99,11 @@ std::optional<UserModeChange> parseMode(const QString &text)
     return change;
 }
 
+// `text` is one line, and may quote what was typed, which could be anything.
 CliParse usageError(const QString &text)
 {
-    return {CliParse::UsageError, text + '\n' + tr("Try 'lumexor-capture-cli --help'.")};
+    return {CliParse::UsageError,
+        clioutput::escapedText(text) + '\n' + tr("Try 'lumexor-capture-cli --help'.")};
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "devicefilter.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -23,7 +24,12 @@ struct UserModeChange {
 // What the command line of lumexor-capture-cli asks for.
 struct CliArguments {
     CliCommand command = CliCommand::List;
-    QString package; // check, update
+    QString package; // check, update: the path as text, for showing it
+    // The bytes of that path as the command line gave them, which is the file to open: the
+    // text has U+FFFD where the name's bytes are not UTF-8. Null when they cannot be told
+    // (packageFileError says why). Filled in from argv, which the parser never sees.
+    QByteArray packageFile;
+    QString packageFileError;
     DeviceFilter filter;
     QString port; // "BUS-PATH" as `list` shows it, such as 2-3.1; empty: any
     bool json = false;

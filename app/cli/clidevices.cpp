@@ -1,5 +1,7 @@
 #include "clidevices.h"
 
+#include "clioutput.h"
+
 #include <QJsonArray>
 #include <QStringList>
 
@@ -30,14 +32,15 @@ QString stateName(const DeviceDescription &desc)
 QString deviceLine(const DeviceDescription &desc)
 {
     // Fixed columns for the eye, and for `read` and awk a field in every column ("-" for an
-    // empty one) with the product name, which may hold spaces, last. Joined, not
-    // substituted: a device's strings may hold "%1".
-    const auto field = [](const QString &text, int width) {
-        return (text.isEmpty() ? QString("-") : text).leftJustified(width);
+    // empty one, whitespace escaped) with the product name, which may hold spaces, last.
+    // Joined, not substituted: a device's strings may hold "%1".
+    const auto field = [](const QString &text, int width, bool last = false) {
+        return (text.isEmpty() ? QString("-") : clioutput::escapedText(text, !last))
+            .leftJustified(width);
     };
     const QStringList columns {field(stateName(desc), 11),
         hexId(desc.vendorId) + ':' + hexId(desc.productId), field(desc.serial, 10),
-        field(desc.version, 8), field(portText(desc), 10), field(desc.product, 0)};
+        field(desc.version, 8), field(portText(desc), 10), field(desc.product, 0, true)};
     return columns.join(' ').trimmed();
 }
 

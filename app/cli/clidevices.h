@@ -17,7 +17,8 @@ QString portText(const DeviceDescription &desc);
 // "normal", "soft-repair", "boot-loader" or "sandbox": the device's state for scripts.
 QString stateName(const DeviceDescription &desc);
 
-// One line of `list`: state, vendor:product id, serial, version, port, product.
+// One line of `list`: state, vendor:product id, serial, version, port, product, escaped for
+// the terminal (see clioutput::escapedText).
 QString deviceLine(const DeviceDescription &desc);
 
 // The same as a JSON object, with the settings the device offers.

@@ -1,6 +1,7 @@
 #include "clirunner.h"
 
 #include "clidevices.h"
+#include "clioutput.h"
 #include "configblocks.h"
 #include "configdeviceactions.h"
 #include "configdevicetask.h"
@@ -23,6 +24,7 @@
 #include <array>
 
 using namespace clidevices;
+using clioutput::escapedText;
 
 namespace {
 
@@ -33,20 +35,23 @@ QString tr(const char *text)
 
 // The window's texts for a package that cannot be opened and a device that cannot be opened
 // belong to the update worker.
+QString packageOpenError(const QString &reason)
+{
+    return QCoreApplication::translate("Worker", "Cannot open firmware package: %1").arg(reason);
+}
+
 QString packageOpenError(const ZipArchive &archive)
 {
-    return QCoreApplication::translate("Worker", "Cannot open firmware package: %1")
-        .arg(QString::fromLocal8Bit(archive.errorString().c_str()));
+    return packageOpenError(QString::fromLocal8Bit(archive.errorString().c_str()));
 }
 
 // What the update is doing at `percent`, as a key for scripts and a text for people. The
 // range up to 2 is the package check, a repair's download runs to 15, then the steps share
-// the rest as the update task divides it.
+// the rest as the update task divides it. The last step's range ends at 100, so 100 is not
+// "done" by itself: the step's completion request may still fail.
 std::pair<QString, QString> stepAt(
     int percent, bool repair, const std::vector<UpdateStepRange> &ranges)
 {
-    if (percent >= 100)
-        return {"done", tr("done")};
     const int stepsStart = repair ? 15 : 2;
     if (percent < 2 || (!repair && percent == 2 && ranges.empty()))
         return {"package", tr("checking the package")};
@@ -120,7 +125,18 @@ int CliRunner::run(const CliArguments &arguments)
 
 void CliRunner::printLine(const QString &line)
 {
-    out_ << line << Qt::endl;
+    out_ << escapedText(line) << Qt::endl;
+}
+
+void CliRunner::printError(const QString &text)
+{
+    err_ << escapedText(text) << Qt::endl;
+}
+
+bool CliRunner::outputGone() const
+{
+    const auto *device = dynamic_cast<const clioutput::DescriptorOutput *>(out_.device());
+    return device && device->readerGone();
 }
 
 void CliRunner::printJson(const QJsonObject &object)
@@ -130,7 +146,7 @@ void CliRunner::printJson(const QJsonObject &object)
 
 void CliRunner::fail(const QString &text, const QJsonObject &extra)
 {
-    err_ << text << Qt::endl;
+    printError(text);
     if (arguments_.json) {
         QJsonObject object = extra;
         object.insert("error", text);
@@ -164,7 +180,7 @@ int CliRunner::list()
     const std::vector<DeviceDescription> devices
         = selectDevices(scan(errors), arguments_.filter, arguments_.port);
     for (const QString &text : errors)
-        err_ << text << Qt::endl;
+        printError(text);
     if (arguments_.json) {
         QJsonArray array;
         for (const DeviceDescription &desc : devices)
@@ -172,7 +188,7 @@ int CliRunner::list()
         out_ << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
     } else {
         for (const DeviceDescription &desc : devices)
-            printLine(deviceLine(desc));
+            out_ << deviceLine(desc) << Qt::endl;
     }
     return errors.isEmpty() ? CliExit::Success : CliExit::Failed;
 }
@@ -184,7 +200,7 @@ int CliRunner::selectOne(DeviceDescription &chosen)
     const std::vector<DeviceDescription> matches
         = selectDevices(all, arguments_.filter, arguments_.port);
     for (const QString &text : errors)
-        err_ << text << Qt::endl;
+        printError(text);
     if (matches.size() == 1) {
         chosen = matches.front();
         return CliExit::Success;
@@ -228,8 +244,13 @@ CliRunner::Reply CliRunner::request(ConfigDeviceAction &action, const std::funct
 
 int CliRunner::check()
 {
-    ZipArchive archive(arguments_.package.toUtf8().toStdString());
     QJsonObject report {{"package", arguments_.package}};
+    if (arguments_.packageFile.isNull()) {
+        report.insert("refused", true);
+        fail(packageOpenError(arguments_.packageFileError), report);
+        return CliExit::Failed;
+    }
+    ZipArchive archive(arguments_.packageFile.toStdString());
     if (!archive.isOpen()) {
         report.insert("refused", true);
         fail(packageOpenError(archive), report);
@@ -304,7 +325,7 @@ int CliRunner::check()
     report.insert("refused", !good);
     if (!good) {
         report.insert("error", refusal);
-        err_ << refusal << Qt::endl;
+        printError(refusal);
     }
     if (arguments_.json) {
         printJson(report);
@@ -330,26 +351,25 @@ int CliRunner::update()
             return;
         const QString text = tr("Signal received: the update goes on, and the tool stops when "
                                 "it ends. Do not unplug the device.");
-        err_ << text << Qt::endl;
+        printError(text);
         if (arguments_.json)
             printJson({{"event", "notice"}, {"message", text}});
     });
 
+    if (arguments_.packageFile.isNull()) {
+        fail(packageOpenError(arguments_.packageFileError));
+        return CliExit::Failed;
+    }
     DeviceDescription desc;
     const int selected = selectOne(desc);
     if (selected != CliExit::Success)
         return selected;
-    QCoreApplication::processEvents(); // a signal during the scan stops here, before any write
-    if (stopRequested) {
-        fail(tr("Interrupted before the update started; nothing was written."));
-        return CliExit::Failed;
-    }
 
     // The step names follow the package; a package the update refuses names none.
     const bool repair = desc.mode == SoftRepair || desc.mode == HardRepair;
     std::vector<UpdateStepRange> ranges;
     {
-        ZipArchive archive(arguments_.package.toUtf8().toStdString());
+        ZipArchive archive(arguments_.packageFile.toStdString());
         ProductMatch match;
         PackageMembers members;
         const ErrorReporter quiet = [](const QString &) {};
@@ -357,14 +377,19 @@ int CliRunner::update()
             && checkPackageMembers(archive, *match.info, members, quiet) >= 0)
             ranges = updateStepRanges(members, repair ? 15 : 2);
     }
+    // A signal during the scan or the package read stops here, before any write.
+    QCoreApplication::processEvents();
+    if (stopRequested) {
+        fail(tr("Interrupted before the update started; nothing was written."));
+        return CliExit::Failed;
+    }
 
     UpdateTask task(nullptr, pacing_);
     QEventLoop loop;
     QStringList errors;
     int shown = -1;
     const bool bar = terminal_ && !arguments_.json;
-    connect(&task, &UpdateTask::progress, [&](int percent) {
-        const auto [key, label] = stepAt(percent, repair, ranges);
+    const auto showProgress = [&](int percent, const QString &key, const QString &label) {
         if (arguments_.json) {
             printJson({{"event", "progress"}, {"percent", percent}, {"step", key}});
         } else if (bar) {
@@ -377,26 +402,35 @@ int CliRunner::update()
             printLine(QString("%1% %2").arg(percent).arg(label));
         }
         shown = percent;
+    };
+    connect(&task, &UpdateTask::progress, [&](int percent) {
+        // Only the run's end tells whether 100 is "done"; see stepAt.
+        if (percent >= 100)
+            return;
+        const auto [key, label] = stepAt(percent, repair, ranges);
+        showProgress(percent, key, label);
     });
     connect(&task, &UpdateTask::error, [&](const QString &text) {
         errors << text;
         if (bar)
             out_ << Qt::endl;
-        err_ << text << Qt::endl;
+        printError(text);
         if (arguments_.json)
             printJson({{"event", "error"}, {"message", text}});
     });
     connect(&task, &UpdateTask::complete, &loop, &QEventLoop::quit);
 
     if (!arguments_.json)
-        printLine(tr("Updating %1").arg(deviceLine(desc)));
+        out_ << tr("Updating %1").arg(deviceLine(desc)) << Qt::endl;
     updating = true;
-    emit task.start(desc, arguments_.package);
+    emit task.startFile(desc, arguments_.packageFile);
     loop.exec();
     updating = false;
 
     const bool ok = errors.isEmpty();
-    if (bar && errors.isEmpty())
+    if (ok)
+        showProgress(100, "done", tr("done"));
+    if (bar && ok)
         out_ << Qt::endl;
     if (arguments_.json) {
         printJson({{"event", "end"}, {"result", ok ? "success" : "failure"},
@@ -569,7 +603,7 @@ int CliRunner::signal()
         }
         last = text;
         if (!reply.error.isEmpty())
-            err_ << reply.error << Qt::endl;
+            printError(reply.error);
         return bool(info);
     };
 
@@ -577,11 +611,18 @@ int CliRunner::signal()
     if (!arguments_.watch)
         return first ? CliExit::Success : CliExit::Failed;
 
-    // Every two seconds, as the window polls, until SIGINT or SIGTERM.
+    // Every two seconds, as the window polls, until SIGINT, SIGTERM or SIGHUP, or until nobody
+    // reads the output any more (`| head -1`): a watcher without a reader would poll the
+    // device for ever.
     QEventLoop loop;
     QTimer timer;
     timer.setInterval(2000);
-    connect(&timer, &QTimer::timeout, [&] { readOnce(); });
+    connect(&timer, &QTimer::timeout, [&] {
+        if (!outputGone())
+            readOnce();
+        if (outputGone())
+            loop.quit();
+    });
     connect(&termination, &TerminationSignals::received, &loop, &QEventLoop::quit);
     timer.start();
     loop.exec();

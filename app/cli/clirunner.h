@@ -25,8 +25,9 @@ constexpr int NoDevice = 3; // none or more than one matched
 // Carries out one command of the command line on the window's own worker tasks: the scanner,
 // the update task and the configuration task, each on its thread; this object waits for them
 // in local event loops, which a tool without a window may. `out` gets the results (text, or
-// JSON with --json), `err` the errors, in the window's texts. `terminal`: the output is a
-// terminal, so the update shows a progress bar rather than lines.
+// JSON with --json), `err` the errors, in the window's texts; text output escapes what came
+// from a device or a package, JSON keeps it exact. `terminal`: the output is a terminal, so
+// the update shows a progress bar rather than lines.
 class CliRunner : public QObject
 {
     Q_OBJECT
@@ -61,7 +62,13 @@ private:
     // `extra` on the output.
     void fail(const QString &text, const QJsonObject &extra = {});
     void printJson(const QJsonObject &object);
+    // A line of text output, and an error line, with what came from outside escaped (see
+    // clioutput::escapedText). Lines that hold deviceLine() are escaped already and go out
+    // without these.
     void printLine(const QString &line);
+    void printError(const QString &text);
+    // Nobody reads the output any more.
+    bool outputGone() const;
 
     QTextStream &out_;
     QTextStream &err_;

@@ -1,5 +1,6 @@
 #include "cliarguments.h"
 #include "clidevices.h"
+#include "clioutput.h"
 
 #include <QtTest>
 
@@ -166,8 +167,38 @@ private slots:
         QCOMPARE(chosen, ports);
     }
 
-    // One line a device with a field in every column; a device's own strings go out as they
-    // are.
+    void escape_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("escaped");
+        QTest::addColumn<QString>("field"); // escaped as a column of `list`
+        const auto row
+            = [](const char *name, const QString &text, const QString &escaped,
+                  const QString &field) { QTest::newRow(name) << text << escaped << field; };
+        row("plain", "KESTREL3 4K", "KESTREL3 4K", "KESTREL3\\x204K");
+        row("escape sequence, line break", "K3\x1b[2J\r\n", "K3\\x1b[2J\\x0d\\x0a",
+            "K3\\x1b[2J\\x0d\\x0a");
+        row("NUL", QString::fromLatin1("a\0b", 3), "a\\x00b", "a\\x00b");
+        row("DEL and C1 controls", QString("a\x7f") + QChar(0x9B) + QChar(0x85), "a\\x7f\\x9b\\x85",
+            "a\\x7f\\x9b\\x85");
+        // Otherwise "\x1b" in a serial would read as the escape it stands for.
+        row("backslash", "a\\x1b", "a\\\\x1b", "a\\\\x1b");
+        row("tab and other spaces", QString("3.4\t") + QChar(0xA0) + QChar(0x3000) + "b",
+            QString("3.4\\x09") + QChar(0xA0) + QChar(0x3000) + "b", "3.4\\x09\\xa0\\u3000b");
+        row("letters beyond ASCII", "Caf\u00e9 \u00fc", "Caf\u00e9 \u00fc", "Caf\u00e9\\x20\u00fc");
+    }
+
+    void escape()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, escaped);
+        QFETCH(QString, field);
+        QCOMPARE(clioutput::escapedText(text), escaped);
+        QCOMPARE(clioutput::escapedText(text, true), field);
+    }
+
+    // One line a device with a field in every column; a device's own strings are escaped (see
+    // escape), never substituted into.
     void lines()
     {
         DeviceDescription repair = device(0x3600, "", {3, 4}, SoftRepair);

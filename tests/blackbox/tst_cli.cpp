@@ -4,6 +4,11 @@
 
 #include <QtTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // Three devices: two working ones of different products and a KESTREL3 in soft repair.
@@ -13,6 +18,21 @@ const QByteArray threeDevices = R"({"devices": [
     {"kind": "KESTREL3", "bus": 2, "port": [1, 2], "serial": "K3A81F02", "version": "3.4.0"},
     {"kind": "KESTREL3", "state": "soft-repair", "bus": 2, "port": [3], "serial": null}
 ]})";
+
+// Whether `signalNumber` is in the mask `field` of /proc/PID/status.
+bool inSignalMask(qint64 pid, const QByteArray &field, int signalNumber)
+{
+    QFile file(QString("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return (line.mid(field.size() + 1).trimmed().toULongLong(nullptr, 16)
+                       >> (signalNumber - 1))
+                & 1;
+    }
+    return false;
+}
 
 QString sample(const char *product)
 {
@@ -35,12 +55,20 @@ public:
         env.insert("LUMEXOR_VIRTUAL_LOG", dir.filePath("transfers.log"));
     }
 
-    void start(const QStringList &arguments)
+    void start(const QStringList &arguments, const QString &program = LUMEXOR_CLI)
     {
         out.clear();
         err.clear();
         process.setProcessEnvironment(env);
-        process.start(LUMEXOR_CLI, arguments);
+        process.start(program, arguments);
+    }
+
+    // `script` run by /bin/sh with the tool as $0 and `arguments` as $1...; the exit status of
+    // the shell.
+    int shell(const QString &script, const QStringList &arguments)
+    {
+        start(QStringList {"-c", script, LUMEXOR_CLI} + arguments, "/bin/sh");
+        return finish();
     }
 
     // One whole run; its exit status, -1 when it did not end in time.
@@ -122,6 +150,19 @@ private slots:
         QCOMPARE(repair.value("portPath").toArray(), QJsonArray {3});
         QCOMPARE(devices.at(0).toObject().value("settings").toArray(),
             (QJsonArray {"aspect-ratio", "performance", "audio-selector", "user-modes"}));
+
+        // A device's strings reach a terminal escaped, one line a device and its columns kept;
+        // JSON has them as they are.
+        const QJsonObject strings {
+            {"serial", "K3\n\x1b[2J x\\"}, {"version", "3.4 beta"}, {"product", "K\r3"}};
+        Cli odd(QJsonDocument(QJsonArray {strings}).toJson());
+        QCOMPARE(odd.run({"list"}), 0);
+        QCOMPARE(odd.out,
+            "normal      2b77:3601 K3\\x0a\\x1b[2J\\x20x\\\\ 3.4\\x20beta 1-1        K\\x0d3\n");
+        QCOMPARE(odd.run({"list", "--json"}), 0);
+        const QJsonObject exact = odd.jsonLines().value(0).toArray().at(0).toObject();
+        for (const char *key : {"serial", "version", "product"})
+            QCOMPARE(exact.value(key), strings.value(key));
     }
 
     void check_data()
@@ -259,22 +300,148 @@ private slots:
         QCOMPARE(cli.out.count('\n'), 1);
     }
 
-    // SIGTERM in the middle of a flash: the tool says it goes on, and the update completes.
+    void termination_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<QString>("step"); // sent once the update reports it; empty: in the scan
+        QTest::newRow("SIGTERM during the microcode") << int(SIGTERM) << "microcode";
+        QTest::newRow("SIGHUP during the FPGA image") << int(SIGHUP) << "fpga";
+        QTest::newRow("SIGHUP before the flash") << int(SIGHUP) << "";
+        QTest::newRow("SIGINT before the flash") << int(SIGINT) << "";
+    }
+
+    // A signal in the middle of a flash: the tool says it goes on, and the update completes.
+    // One before it: the tool stops with nothing written.
     void termination()
     {
+        QFETCH(int, signalNumber);
+        QFETCH(QString, step);
         Cli cli;
+        // Started as from an interactive shell, which leaves these signals to the tool: one
+        // this test was started with ignored (nohup, a background job) would be ignored by the
+        // tool too.
+        std::signal(signalNumber, SIG_DFL);
+        // The scan is held in its first transfer, whose line waits to go into a full pipe as the
+        // transfer log, until the signal is sent.
+        int held[2] = {-1, -1};
+        if (step.isEmpty()) {
+            const QByteArray log = QFile::encodeName(cli.dir.filePath("held.log"));
+            QCOMPARE(::mkfifo(log.constData(), 0600), 0);
+            held[0] = ::open(log.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            held[1] = ::open(log.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            const QByteArray page(4096, '.');
+            while (::write(held[1], page.constData(), size_t(page.size())) > 0) { }
+            cli.env.insert("LUMEXOR_VIRTUAL_LOG", log);
+        }
         cli.start({"update", sample("kestrel3"), "--port", "2-1.2", "--json"});
+        const qint64 pid = cli.process.processId();
         QVERIFY(QTest::qWaitFor(
             [&] {
-                cli.out += cli.process.readAllStandardOutput();
-                return cli.out.contains(R"("step":"microcode")");
+                if (!step.isEmpty()) {
+                    cli.out += cli.process.readAllStandardOutput();
+                    return cli.out.contains(QString(R"("step":"%1")").arg(step).toUtf8());
+                }
+                return inSignalMask(pid, "SigCgt", signalNumber); // caught from now on
             },
             30000));
-        cli.process.terminate();
+        ::kill(pid_t(pid), signalNumber);
+        // Taken by a thread, whose handler then runs before the scan can go on.
+        QVERIFY(QTest::qWaitFor([&] { return !inSignalMask(pid, "ShdPnd", signalNumber); }, 30000));
+        for (const int end : held) {
+            if (end >= 0)
+                ::close(end);
+        }
+        if (step.isEmpty()) {
+            QCOMPARE(cli.finish(), 1);
+            QVERIFY2(
+                cli.err.contains("Interrupted before the update started; nothing was written."),
+                cli.err.constData());
+            QCOMPARE(cli.images("2-1.2"), (QList<QByteArray> {{}, {}, {}}));
+            return;
+        }
         QCOMPARE(cli.finish(), 0);
         QVERIFY2(cli.out.contains(R"("event":"notice")"), cli.out.constData());
         QVERIFY(cli.out.contains(R"("result":"success")"));
         QCOMPARE(cli.images("2-1.2"), packageImages(sample("kestrel3"), "kestrel3"));
+    }
+
+    void readerGone_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("first"); // the line the reader takes
+        QTest::newRow("update") << QStringList {"update", sample("kestrel3")}
+                                << QByteArray("Updating normal      2b77:3601 K3A81F02");
+        QTest::newRow("signal --watch")
+            << QStringList {"signal", "--watch"} << QByteArray("HDMI 1920x1080p@60, YUY2");
+    }
+
+    // The output goes to a reader that leaves after one line: the update goes on to the end
+    // and its exit status tells how it went; a watcher without a reader stops.
+    void readerGone()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, first);
+        Cli cli;
+        QCOMPARE(cli.shell(R"({ "$0" "$@"; echo "exit status $?" >&2; } | head -n 1)",
+                     args + QStringList {"--port", "2-1.2"}),
+            0);
+        QVERIFY2(cli.out.startsWith(first) && cli.out.count('\n') == 1, cli.out.constData());
+        QVERIFY2(cli.err.endsWith("exit status 0\n"), cli.err.constData());
+        if (args.first() == "update")
+            QCOMPARE(cli.images("2-1.2"), packageImages(sample("kestrel3"), "kestrel3"));
+    }
+
+    void packageBytes_data()
+    {
+        QTest::addColumn<QStringList>("args"); // printf formats: \377 is the byte 0xFF
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text"); // in the output or on standard error
+        QTest::addColumn<bool>("flashed");
+        QTest::newRow("check") << QStringList {"check", R"(pkg-\377.fw)", "--json"} << 0
+                               << R"("product":"kestrel3")" << false;
+        QTest::newRow("update") << QStringList {"update", R"(pkg-\377.fw)", "--port", "2-1.2"} << 0
+                                << "Update completed" << true;
+        QTest::newRow("a name two files show alike")
+            << QStringList {"update", R"(pkg-\376.fw)", "--serial", R"(pkg-\375.fw)"} << 1
+            << "Cannot open firmware package: more than one file is shown as" << false;
+    }
+
+    // A package whose name is not UTF-8 is opened by its bytes, not by the text it is shown
+    // as, which names the file beside it: a KESTREL3 package of other images.
+    void packageBytes()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, text);
+        QFETCH(bool, flashed);
+        Cli cli;
+        cli.env.insert("LC_ALL", "C.UTF-8");
+        // The names are made, and the arguments given, as bytes (printf turns \377 into 0xFF),
+        // and removed by the shell too: QTemporaryDir cannot name them.
+        const QString script = "cd \"$1\" && cp \"$2\" \"$(printf 'pkg-\\377.fw')\" && "
+                               "cp \"$3\" \"$(printf 'pkg-\\357\\277\\275.fw')\" && shift 3 && "
+                               "for a in \"$@\"; do set -- \"$@\" \"$(printf -- \"$a\")\"; shift; "
+                               "done; \"$0\" \"$@\"; status=$?; rm -f pkg-*.fw; exit $status";
+        QCOMPARE(cli.shell(script,
+                     QStringList {cli.dir.path(), sample("kestrel3"), sample("legacy")} + args),
+            status);
+        QVERIFY2((cli.out + cli.err).contains(text.toUtf8()), (cli.out + cli.err).constData());
+        const QList<QByteArray> kestrel3 = packageImages(sample("kestrel3"), "kestrel3");
+        QVERIFY(kestrel3 != packageImages(sample("legacy"), "legacy"));
+        QCOMPARE(cli.images("2-1.2"), flashed ? kestrel3 : (QList<QByteArray> {{}, {}, {}}));
+    }
+
+    // The last step reports 100 before its completion request, which fails here: the update
+    // is not "done".
+    void failedAtTheEnd()
+    {
+        Cli cli(R"([{"kind": "OSPREYX3", "faults": [{"request": "0xC3", "from": 1, "count": -1,
+                  "error": "pipe"}]}])");
+        for (const QStringList &format : {QStringList(), QStringList {"--json"}}) {
+            QCOMPARE(cli.run(QStringList {"update", sample("ospreyx3")} + format), 1);
+            QVERIFY2(cli.err.contains("failed to complete FPGA reflash"), cli.err.constData());
+            QVERIFY2(!cli.out.contains("done"), cli.out.constData());
+        }
     }
 };
 

@@ -263,6 +263,44 @@ private slots:
         QVERIFY(window.dialog.isPollingInputSignal());
     }
 
+    // Enter clicks a dialog's default button; the window has none, as a flash or a write
+    // starts only when asked for with a click.
+    void enterStartsNothing_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("key");
+
+        const char *const fields[][2]
+            = {{"tabFirmware", "firmwareLineEdit"}, {"tabFirmware", "devicesList"},
+                {"tabSettings", "performanceModeCheckBox"}, {"tabUserMode", "userMode1Width"}};
+        for (const auto &field : fields) {
+            QTest::addRow("%s, Return", field[1]) << field[0] << field[1] << int(Qt::Key_Return);
+            QTest::addRow("%s, Enter", field[1]) << field[0] << field[1] << int(Qt::Key_Enter);
+        }
+    }
+
+    void enterStartsNothing()
+    {
+        QFETCH(QString, page);
+        QFETCH(QString, field);
+        QFETCH(int, key);
+
+        // UPDATE is enabled: a package is named and the lone device is selected.
+        Window window({}, "package.fw");
+        QVERIFY(readPage(window, page.toLatin1().constData()));
+        QWidget *target = window.widget(field.toLatin1().constData());
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key(key));
+
+        QCOMPARE(window.starts.count(), 0);
+        QVERIFY(window.dialog.isEnabled());
+        QVERIFY(window.widget("tabWidget")->isEnabled()); // no Apply under way
+        QVERIFY(boxes_.takeLines().isEmpty());
+        for (const QString &line : testsupport::wire(node_))
+            QVERIFY2(!line.startsWith("40 "), qPrintable(line));
+    }
+
     void inputSignal_data()
     {
         QTest::addColumn<NorbySettings::InputStatusBlock>("status");

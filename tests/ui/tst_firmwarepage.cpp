@@ -2,8 +2,11 @@
 #include "boxwatcher.h"
 #include "bustestcase.h"
 #include "bytes.h"
+#include "commandline.h"
 #include "edidtext.h"
 #include "producttable.h"
+#include "terminationsignals.h"
+#include "updatepackages.h"
 #include "window.h"
 #include "zippackage.h"
 
@@ -11,11 +14,17 @@
 #include <QtWidgets>
 #include <libusb.h>
 
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
 using testsupport::bytesOf;
 using testsupport::patternBytes;
 using uitest::norby;
 using uitest::Window;
 using vdev::NorbyState;
+using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(NorbyState)
 
@@ -41,6 +50,27 @@ QString writePackage(testsupport::ZipPackage &zip, const std::string &product)
 
 const char DoNotInterrupt[] = "DO NOT INTERRUPT";
 const char Warning[] = "Do not disconnect. Retry. Call Support.";
+
+// Runs the application's event loop as main() does, until something quits it; -1 when nothing
+// did within a bound.
+int runApplication()
+{
+    QTimer bound;
+    bound.setSingleShot(true);
+    QObject::connect(&bound, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+    bound.start(10000);
+    return QCoreApplication::exec();
+}
+
+// Files removed by the bytes of their names when it goes.
+struct Unlinked {
+    QByteArrayList paths;
+    ~Unlinked()
+    {
+        for (const QByteArray &path : paths)
+            ::unlink(path.constData());
+    }
+};
 
 } // namespace
 
@@ -125,6 +155,156 @@ private slots:
             QCOMPARE(device->flash().edid(), product == "ospreyx3" ? std::vector<uint8_t>() : edid);
         });
         QVERIFY(window.dialog.close());
+    }
+
+    void sessionEnd_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<QString>("during");
+        QTest::addColumn<QString>("shown"); // the Do-not-interrupt line once the signal is taken
+        QTest::addColumn<QString>("atQuit"); // the progress bar
+        QTest::addColumn<QString>("box");
+
+        const auto row = [](const char *name, int signalNumber, const char *during,
+                             const QString &shown, const char *atQuit, const char *box) {
+            QTest::newRow(name) << signalNumber << QString(during) << shown << QString(atQuit)
+                                << QString(box);
+        };
+        const QString goesOn
+            = QString(DoNotInterrupt) + "\nThe update goes on; the program ends when it has ended.";
+        row("SIGTERM", SIGTERM, "", "-", "-", "");
+        row("SIGHUP", SIGHUP, "", "-", "-", "");
+        row("SIGTERM during an update", SIGTERM, "update", goesOn, "Update Completed", "");
+        row("SIGHUP during an update", SIGHUP, "update", goesOn, "Update Completed", "");
+        // The error box of the failed update does not keep the application.
+        row("SIGINT during a failing update", SIGINT, "failing update", goesOn, "Update Error",
+            "critical|Update Error|Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE");
+    }
+
+    void sessionEnd()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(QString, during);
+
+        testsupport::ZipPackage zip;
+        const auto device = norby(0x3600, NorbyState::Application);
+        vusb::Bus &bus = vusb::Bus::instance();
+        const auto node = bus.plug(topology_.hub, 2, device);
+        if (during == "failing update")
+            bus.failRequest(node, {0xC1, 1, -1});
+        // The update waits for a flash that stays busy until the window has taken the signal.
+        UpdatePacing pacing = uitest::fastPacing;
+        pacing.flashReadyTimeout = 10s;
+        Window window({}, writePackage(zip, "kestrel3"), false, pacing);
+        QVERIFY(window.scanned(1));
+        std::atomic<bool> flashReady {false};
+        bus.locked([&] { device->flash().setEmptyStatus(true); });
+        bus.setTransferObserver([&flashReady, device](const vusb::TransferRecord &, auto &) {
+            if (flashReady)
+                device->flash().setEmptyStatus(false);
+        });
+        bus.setRecordTransfers(false); // the polls of the busy flash
+
+        const TerminationSignals sessionEnd;
+        connect(
+            &sessionEnd, &TerminationSignals::received, &window.dialog, &UpdateRepair::endSession);
+        auto *label = window.widget<QLabel>("labelDoNotInterrupt");
+        auto *progress = window.widget<QProgressBar>("updateProgress");
+        QString shown, atQuit;
+        // Right after the window took the signal, the update goes on.
+        connect(&sessionEnd, &TerminationSignals::received, &window.dialog, [&] {
+            shown = label->isVisible() ? label->text() : "-";
+            flashReady = true;
+        });
+        connect(qApp, &QCoreApplication::aboutToQuit, &window.dialog,
+            [&] { atQuit = progress->isVisible() ? progress->text() : "-"; });
+        if (!during.isEmpty())
+            window.click("updateButton");
+        QCOMPARE(std::raise(signalNumber), 0);
+        QCOMPARE(runApplication(), 0);
+
+        QTEST(shown, "shown");
+        QTEST(atQuit, "atQuit");
+        QTEST(boxes_.takeLines().join(""), "box");
+        QCOMPARE(int(window.starts.count()), during.isEmpty() ? 0 : 1);
+        if (during == "update") {
+            bus.locked([&] {
+                QCOMPARE(bytesOf(device->flash().fx3Flash()), microcode);
+                QCOMPARE(bytesOf(device->flash().fpgaFlash()), fpga);
+            });
+        }
+    }
+
+    // A file name need not be UTF-8: "pkg-\xff.fw" is shown as "pkg-\uFFFD.fw", as is the
+    // decoy beside it, whose name is the UTF-8 of U+FFFD. Only the command line's bytes tell
+    // them apart; the text alone is refused.
+    void packageNames_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("flashed");
+
+        QTest::newRow("command line") << "command line" << true;
+        QTest::newRow("command line, then edited") << "edited" << false;
+        QTest::newRow("file chooser") << "file chooser" << false;
+    }
+
+    void packageNames()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, flashed);
+
+        testsupport::ZipPackage zip;
+        testsupport::ZipPackage decoyZip;
+        testsupport::PackageImages decoyImages;
+        decoyImages.microcode = patternBytes(5000, 7);
+        decoyImages.fpga = patternBytes(10000, 8);
+        const QByteArray folder = QFile::encodeName(zip.folder());
+        const QByteArray named = folder + "/pkg-\xff.fw";
+        QCOMPARE(std::rename(QFile::encodeName(writePackage(zip, "kestrel3")), named), 0);
+        QCOMPARE(std::rename(QFile::encodeName(testsupport::writeUpdatePackage(
+                                 decoyZip, "kestrel3", {}, decoyImages)),
+                     folder + "/pkg-\xef\xbf\xbd.fw"),
+            0);
+        const QString shown = zip.folder() + QString::fromUtf8("/pkg-\uFFFD.fw");
+        // QTemporaryDir removes by text, which names the decoy: gone by their bytes first.
+        const Unlinked unlinked {{named, folder + "/pkg-\xef\xbf\xbd.fw"}};
+
+        const auto device = norby(0x3600, NorbyState::Application);
+        const auto node = vusb::Bus::instance().plug(topology_.hub, 2, device);
+        const char *const argv[] = {"lumexor-capture-config", "-firmware", named.constData()};
+        const CommandLine line = parseCommandLine(3, argv);
+        Window window(line.filter, line.firmwarePath, line.autoUpdate);
+        window.dialog.setFirmwareFile(line.firmwareFile);
+        QVERIFY(window.scanned(1));
+        auto *edit = window.widget<QLineEdit>("firmwareLineEdit");
+        QCOMPARE(edit->text(), shown);
+        if (how == "edited") {
+            edit->clear();
+            edit->insert(shown); // as pasted: keyClicks knows no U+FFFD
+        } else if (how == "file chooser") {
+            window.dialog.setFileChooser([&](QWidget *, const QString &, const QString &,
+                                             const QString &) { return shown; });
+            window.click("firmwareSelectButton");
+        }
+        QCOMPARE(edit->text(), shown);
+
+        window.click("updateButton");
+        QVERIFY(window.updated(1));
+        const QStringList boxes = boxes_.takeLines();
+        if (flashed) {
+            QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join('\n')));
+            vusb::Bus::instance().locked([&] {
+                QCOMPARE(bytesOf(device->flash().fx3Flash()), microcode);
+                QCOMPARE(bytesOf(device->flash().fpgaFlash()), fpga);
+            });
+        } else {
+            QCOMPARE(boxes.size(), 1);
+            QVERIFY2(
+                boxes.first().startsWith("critical|Update Error|Cannot open firmware package: "),
+                qPrintable(boxes.first()));
+            for (const QString &line : testsupport::wire(node))
+                QVERIFY2(!line.startsWith("40 "), qPrintable(line)); // nothing written
+        }
     }
 
     void failures_data()

@@ -38,8 +38,8 @@ class Window
 {
 public:
     explicit Window(const DeviceFilter &filter = {}, const QString &firmwarePath = QString(),
-        bool autoUpdate = false)
-        : dialog(nullptr, filter, firmwarePath, autoUpdate, fastPacing)
+        bool autoUpdate = false, const UpdatePacing &pacing = fastPacing)
+        : dialog(nullptr, filter, firmwarePath, autoUpdate, pacing)
         , scans(dialog.findChild<DeviceScanner *>(), &DeviceScanner::complete)
         , starts(dialog.findChild<UpdateTask *>(), &UpdateTask::start)
         , updates(dialog.findChild<UpdateTask *>(), &UpdateTask::complete)

@@ -1,6 +1,7 @@
 #include "terminationsignals.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@ extern "C" void onTerminationSignal(int signalNumber)
 {
     const int saved = errno;
     const unsigned char number = static_cast<unsigned char>(signalNumber);
+    // Non-blocking: with the event loop stalled, a burst of signals drops its excess instead
+    // of hanging the handler.
     if (writeEnd >= 0)
         (void)!::write(writeEnd, &number, 1);
     errno = saved;
@@ -26,6 +29,7 @@ TerminationSignals::TerminationSignals(QObject *parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets_) != 0)
         return;
+    ::fcntl(sockets_[0], F_SETFL, ::fcntl(sockets_[0], F_GETFL) | O_NONBLOCK);
     writeEnd = sockets_[0];
     notifier_ = new QSocketNotifier(sockets_[1], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::readSignal);
@@ -36,16 +40,19 @@ TerminationSignals::TerminationSignals(QObject *parent)
     sigemptyset(&action.sa_mask);
     // Interrupted system calls go on, so a signal during a USB transfer does not fail it.
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &oldInterrupt_);
-    sigaction(SIGTERM, &action, &oldTerminate_);
+    for (size_t i = 0; i < handled_.size(); ++i) {
+        sigaction(handled_[i], nullptr, &old_[i]);
+        if (old_[i].sa_handler != SIG_IGN)
+            sigaction(handled_[i], &action, nullptr);
+    }
 }
 
 TerminationSignals::~TerminationSignals()
 {
     if (!notifier_)
         return;
-    sigaction(SIGINT, &oldInterrupt_, nullptr);
-    sigaction(SIGTERM, &oldTerminate_, nullptr);
+    for (size_t i = 0; i < handled_.size(); ++i)
+        sigaction(handled_[i], &old_[i], nullptr);
     writeEnd = -1;
     ::close(sockets_[0]);
     ::close(sockets_[1]);
