@@ -185,6 +185,20 @@ private slots:
                                            << "truncated";
         QTest::newRow("no such file") << "missing"
                                       << "Cannot open firmware package: ";
+        // Damaged behind the directory's back: found by reading every image in full.
+        const QString read = "Error: failed to read FPGA image: ";
+        QTest::newRow("FPGA data against its CRC") << "fpga-damaged" << read + "CRC error";
+        QTest::newRow("FPGA deflate stream") << "fpga-deflate-broken" << read + "Zlib error";
+        QTest::newRow("FPGA shorter than its entry")
+            << "fpga-short" << read + "Zip archive inconsistent";
+        QTest::newRow("FPGA longer than its entry")
+            << "fpga-long" << read + "Zip archive inconsistent";
+        QTest::newRow("empty microcode") << "microcode-empty"
+                                         << "Error: microcode image is empty";
+        QTest::newRow("empty FPGA image") << "fpga-empty"
+                                          << "Error: FPGA image is empty";
+        QTest::newRow("EDID beyond one transfer") << "edid-too-large"
+                                                  << "EDID data is too large to send: 4224 bytes";
     }
 
     void check()
@@ -209,6 +223,14 @@ private slots:
         // Nothing was asked of a device.
         QVERIFY(!QFile::exists(cli.dir.filePath("transfers.log"))
             || !QFile(cli.dir.filePath("transfers.log")).size());
+        if (refusal.isEmpty())
+            return;
+
+        // An update says the same and leaves the device as it was; a repair reads every
+        // member check reads.
+        QCOMPARE(cli.run({"update", path, "--port", "2-3"}), 1);
+        QVERIFY2(cli.err.contains(refusal.toUtf8()), cli.err.constData());
+        QCOMPARE(cli.images("2-3"), (QList<QByteArray> {{}, {}, {}}));
     }
 
     // One device of three is updated, another repaired; the third keeps what it had.
