@@ -85,10 +85,11 @@ void TierTestCase::cleanup()
     }
     for (const std::string &call : bus_->unexpected())
         findings << "unknown to the emulation: " + QString::fromStdString(call);
+    // The bus is gone only once umockdev's worker thread has let go of all it made: what is
+    // left now leaked, and waiting would not bring it back.
     bus_.reset();
-    if (!QTest::qWaitFor([] { return usbfs::Bus::liveGObjects() == 0; }, 5000))
-        findings << QString("%1 GLib object(s) of the test bed not finalized")
-                        .arg(usbfs::Bus::liveGObjects());
+    if (const int live = usbfs::Bus::liveGObjects())
+        findings << QString("%1 GLib object(s) of the test bed not finalized").arg(live);
     QVERIFY2(findings.isEmpty(), qPrintable(findings.join("; ")));
 }
 

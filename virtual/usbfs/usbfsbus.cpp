@@ -6,13 +6,13 @@
 #include "pollsignal.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -35,18 +35,79 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::atomic<int> liveObjects {0};
+// The GLib objects of the test beds that are not finalized yet. A finalization may come on
+// umockdev's worker thread, also after the Bus that made the object is gone.
+struct Tracked {
+    std::mutex mutex;
+    std::condition_variable finalized;
+    std::set<GObject *> live;
+};
 
-void objectFinalized(gpointer, GObject *)
+Tracked &tracked()
 {
-    --liveObjects;
+    // Never destroyed: a worker thread may still finalize an object while the process exits.
+    static Tracked *const instance = new Tracked;
+    return *instance;
+}
+
+void objectFinalized(gpointer, GObject *object)
+{
+    Tracked &t = tracked();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    t.live.erase(object);
+    t.finalized.notify_all();
 }
 
 // Counts `object` until it is finalized.
 void track(GObject *object)
 {
-    ++liveObjects;
+    {
+        Tracked &t = tracked();
+        std::lock_guard<std::mutex> lock(t.mutex);
+        t.live.insert(object);
+    }
     g_object_weak_ref(object, objectFinalized, nullptr);
+}
+
+// Waits (at most `bound`) until all of `objects` are finalized; returns whether they are.
+bool waitFinalized(const std::vector<GObject *> &objects, std::chrono::milliseconds bound)
+{
+    Tracked &t = tracked();
+    std::unique_lock<std::mutex> lock(t.mutex);
+    return t.finalized.wait_for(lock, bound, [&] {
+        return std::none_of(
+            objects.begin(), objects.end(), [&](GObject *o) { return t.live.count(o) != 0; });
+    });
+}
+
+// How long the emulation waits for umockdev's worker thread: what it waits for takes the worker
+// a few iterations of its loop, which a loaded machine may delay; only a leak or a hang takes
+// longer.
+constexpr std::chrono::milliseconds WorkerBound {5000};
+
+// A device node of the emulation's own, on which it meets umockdev's worker thread.
+constexpr char WorkerProbeNode[] = "/dev/usbfs-worker";
+
+// A job on the worker thread that only says that it ran; shared, because the wait for it may
+// end before it runs.
+struct WorkerJob {
+    std::mutex mutex;
+    std::condition_variable ran;
+    bool done = false;
+};
+
+gboolean runWorkerJob(gpointer data)
+{
+    WorkerJob &job = **static_cast<std::shared_ptr<WorkerJob> *>(data);
+    std::lock_guard<std::mutex> lock(job.mutex);
+    job.done = true;
+    job.ran.notify_all();
+    return G_SOURCE_REMOVE;
+}
+
+void dropWorkerJob(gpointer data)
+{
+    delete static_cast<std::shared_ptr<WorkerJob> *>(data);
 }
 
 // What usbfs reports in USBDEVFS_GET_CAPABILITIES for a device on an ordinary host
@@ -207,10 +268,21 @@ struct Bus::Impl {
     bool stopping = false;
     std::thread thread;
 
+    // umockdev's worker thread runs the handlers in a GMainContext of its own (see findWorker).
+    std::mutex workerMutex;
+    std::condition_variable workerChanged;
+    GMainContext *worker = nullptr;
+    GRef<UMockdevIoctlBase> workerProbe;
+
     Impl();
     ~Impl();
 
     void loop();
+    void findWorker();
+    void workerFound(GMainContext *context);
+    bool syncWorker();
+    void detach(const std::string &devnode);
+    void releaseHandlers();
     void post(std::function<void()> job, Clock::time_point due = Clock::now());
     void runOnBus(const std::function<void()> &job);
 
@@ -255,6 +327,11 @@ struct Bus::Impl {
 };
 
 namespace {
+
+void onProbeConnected(UMockdevIoctlBase *, UMockdevIoctlClient *, gpointer data)
+{
+    static_cast<Bus::Impl *>(data)->workerFound(g_main_context_ref_thread_default());
+}
 
 gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data)
 {
@@ -336,6 +413,7 @@ Bus::Impl::Impl()
     gchar *rootDir = umockdev_testbed_get_root_dir(testbed.get());
     root = rootDir;
     g_free(rootDir);
+    findWorker();
     thread = std::thread([this] { loop(); });
 }
 
@@ -360,12 +438,112 @@ Bus::Impl::~Impl()
     jobWake.notify_all();
     thread.join();
     for (const auto &[devnode, e] : attachedAt)
-        umockdev_testbed_detach_ioctl(testbed.get(), devnode.c_str(), nullptr);
+        detach(devnode);
     attachedAt.clear();
+    releaseHandlers();
     // The test bed's worker thread, which calls the handlers, ends with it; only then do the
     // enumerations they point to go.
     testbed.reset();
     enumerations.clear();
+    if (worker)
+        g_main_context_unref(worker);
+}
+
+void Bus::Impl::findWorker()
+{
+    // umockdev answers the files of a node on a worker thread of the test bed, in a
+    // GMainContext that it does not hand out. A file opened on a node of the emulation's own is
+    // accepted there, and the node's handler takes note of the context.
+    workerProbe = GRef<UMockdevIoctlBase>(umockdev_ioctl_base_new());
+    track(G_OBJECT(workerProbe.get()));
+    g_signal_connect(workerProbe.get(), "client-connected", G_CALLBACK(onProbeConnected), this);
+    GError *error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(testbed.get(), WorkerProbeNode, workerProbe.get(), &error)) {
+        const std::string reason = error ? error->message : "unknown";
+        g_clear_error(&error);
+        throw std::runtime_error(
+            std::string("usbfs: cannot attach to ") + WorkerProbeNode + ": " + reason);
+    }
+    // A file that exists, so that the open succeeds and the close ends the connection.
+    const fs::path file = root + WorkerProbeNode;
+    fs::create_directories(file.parent_path());
+    writeText(file, "");
+    const int fd = ::open(WorkerProbeNode, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    bool found = false;
+    {
+        std::unique_lock<std::mutex> lock(workerMutex);
+        found = workerChanged.wait_for(lock, WorkerBound, [&] { return worker != nullptr; });
+    }
+    if (fd >= 0)
+        ::close(fd);
+    g_signal_handlers_disconnect_by_data(workerProbe.get(), this);
+    // Its listener has accepted a file, so it sees the detach at once.
+    umockdev_testbed_detach_ioctl(testbed.get(), WorkerProbeNode, nullptr);
+    std::error_code ignored;
+    fs::remove(file, ignored);
+    if (!found)
+        throw std::runtime_error(
+            "usbfs: umockdev's worker thread accepted no file of " + std::string(WorkerProbeNode));
+}
+
+void Bus::Impl::workerFound(GMainContext *context)
+{
+    std::lock_guard<std::mutex> lock(workerMutex);
+    if (worker)
+        g_main_context_unref(context);
+    else
+        worker = context;
+    workerChanged.notify_all();
+}
+
+bool Bus::Impl::syncWorker()
+{
+    // The worker runs what it is handed at one priority in the order it was handed over: once
+    // this job has run, so has everything handed to it before.
+    GMainContext *context = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(workerMutex);
+        context = worker;
+    }
+    if (!context)
+        return false;
+    auto job = std::make_shared<WorkerJob>();
+    g_main_context_invoke_full(context, G_PRIORITY_DEFAULT, runWorkerJob,
+        new std::shared_ptr<WorkerJob>(job), dropWorkerJob);
+    std::unique_lock<std::mutex> lock(job->mutex);
+    return job->ran.wait_for(lock, WorkerBound, [&] { return job->done; });
+}
+
+void Bus::Impl::detach(const std::string &devnode)
+{
+    // umockdev starts a handler's listener on the worker thread, some time after the attach;
+    // a detach before that start is never seen by the listener, which then waits for files on
+    // a socket nobody can reach any more and holds its handler for good. Past a bound the
+    // handler leaks, and Bus::liveGObjects reports it.
+    syncWorker();
+    umockdev_testbed_detach_ioctl(testbed.get(), devnode.c_str(), nullptr);
+}
+
+void Bus::Impl::releaseHandlers()
+{
+    // A detached handler stays referenced by umockdev's worker thread until the listener that
+    // the detach cancelled has run to its end there, a few iterations of the worker's loop
+    // later. The test bed quits that loop without running what is still pending, and never
+    // joins the thread: whatever the worker holds at that moment is never given back. So the
+    // handlers are let go while the worker still runs, and the test bed goes only after them.
+    std::vector<GObject *> handlers {G_OBJECT(workerProbe.get())};
+    workerProbe.reset();
+    for (const std::shared_ptr<Enumeration> &e : enumerations) {
+        if (!e->handler)
+            continue;
+        GObject *handler = G_OBJECT(e->handler.get());
+        // A handler that outlives the bound must not call into the enumeration once it is gone.
+        g_signal_handlers_disconnect_by_data(handler, e.get());
+        handlers.push_back(handler);
+        e->handler.reset();
+    }
+    // Past the bound the references leaked; Bus::liveGObjects reports them.
+    waitFinalized(handlers, WorkerBound);
 }
 
 void Bus::Impl::loop()
@@ -724,7 +902,7 @@ std::shared_ptr<Enumeration> Bus::Impl::leave(NodeId id)
     // Files open on the node keep their connection to the handler; a later open of the
     // vanished node (which fails, and which the preload connects all the same) finds none.
     if (attachedAt.erase(e->devnode))
-        umockdev_testbed_detach_ioctl(testbed.get(), e->devnode.c_str(), nullptr);
+        detach(e->devnode);
     umockdev_testbed_uevent(testbed.get(), e->syspath.c_str(), "remove");
     umockdev_testbed_remove_device(testbed.get(), e->syspath.c_str());
     return e;
@@ -1470,7 +1648,9 @@ std::string Bus::rootDirectory() const
 
 int Bus::liveGObjects()
 {
-    return liveObjects;
+    Tracked &t = tracked();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    return int(t.live.size());
 }
 
 } // namespace usbfs

@@ -51,9 +51,12 @@ struct Transfer {
 class Bus
 {
 public:
-    // Throws std::runtime_error when the process does not run under umockdev's preload.
+    // Throws std::runtime_error when the process does not run under umockdev's preload, or
+    // when umockdev's worker thread accepts no file of the test bed.
     Bus();
-    // Takes every device off the bus and removes the test bed.
+    // Takes every device off the bus and removes the test bed. Waits (bounded) until
+    // umockdev's worker thread has let go of the bus's ioctl handlers, so that everything the
+    // bus made is finalized when it returns.
     ~Bus();
     Bus(const Bus &) = delete;
     Bus &operator=(const Bus &) = delete;
@@ -126,8 +129,8 @@ public:
     // The test bed's root folder (its sys/ and dev/ trees), for checks of the layout.
     std::string rootDirectory() const;
 
-    // The test beds and ioctl handlers of all buses not finalized yet: 0 once every Bus is
-    // gone, unless a GLib reference leaked.
+    // The test beds and ioctl handlers of all buses not finalized yet: 0 as soon as every Bus
+    // is gone, unless a GLib reference leaked.
     static int liveGObjects();
 
     struct Impl;
