@@ -40,6 +40,9 @@ private slots:
         QTest::newRow("missing file") << "missing" << ZIP_ER_NOENT << "No such file";
         QTest::newRow("not a zip") << "text" << ZIP_ER_NOZIP << "Not a zip archive";
         QTest::newRow("folder") << "folder" << ZIP_ER_OPNOTSUPP << "Operation not supported";
+        // The system would read the name up to the NUL and open the package before it.
+        QTest::newRow("NUL in the name")
+            << "nul" << ZIP_ER_OPEN << "Can't open file: No such file or directory";
     }
 
     void openFailures()
@@ -50,12 +53,13 @@ private slots:
         ZipPackage package;
         const QString path = kind == "text" ? package.writeRaw("package.fw", "kestrel3\nnot zip\n")
             : kind == "missing"             ? package.folder() + "/nothere.fw"
+            : kind == "nul"                 ? package.writeRaw("package.fw", "") + QChar(0) + "x"
                                             : package.folder();
         errno = EACCES; // a stale errno must not end up in the pair
         ZipArchive archive(path.toStdString());
         QVERIFY(!archive.isOpen());
         QCOMPARE(archive.error().zip, zipError);
-        QCOMPARE(archive.error().system, kind == "missing" ? ENOENT : 0);
+        QCOMPARE(archive.error().system, kind == "missing" || kind == "nul" ? ENOENT : 0);
         QTEST(QString::fromStdString(archive.errorString()), "text");
         QVERIFY(!archive.stat("kestrel3.img").found());
         QVERIFY(!archive.openFile("kestrel3.img").isOpen());
