@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -39,9 +40,36 @@ int readWhole(ZipFile &file, uint64_t declared, QString &reason)
     return 0;
 }
 
-QString readFailureText(const char *text, const QString &reason)
+// What an image step says when its member is missing, empty or unreadable (%1: the reason).
+struct ImageTexts {
+    QString missing;
+    QString empty;
+    const char *unreadable;
+};
+
+// Opens the image `member`, refuses it when empty (the device erases its flash when the run
+// starts, and an empty image would leave it with none) or when `sizeRefusal` gives a text for
+// its size, and reads it whole. Returns 0, or -1 after reporting the first fault.
+int checkImage(ZipArchive &archive, const std::string &member, const ImageTexts &texts,
+    const std::function<QString(uint64_t)> &sizeRefusal, const ErrorReporter &error)
 {
-    return QCoreApplication::translate("Worker", text).arg(reason);
+    ZipFile file = archive.openFile(member);
+    if (!file.isOpen()) {
+        error(texts.missing);
+        return -1;
+    }
+    const uint64_t size = archive.stat(member).size;
+    const QString refusal = size == 0 ? texts.empty : sizeRefusal(size);
+    if (!refusal.isEmpty()) {
+        error(refusal);
+        return -1;
+    }
+    QString reason;
+    if (readWhole(file, size, reason) < 0) {
+        error(QCoreApplication::translate("Worker", texts.unreadable).arg(reason));
+        return -1;
+    }
+    return 0;
 }
 
 } // namespace
@@ -55,50 +83,28 @@ int preflightPackage(ZipArchive &archive, const ProductInfo &product, const Pack
         prepared.sandboxMemberSize = archive.stat(product.sandboxImage).size;
     }
     if (!members.skipFirmware) {
-        QString reason;
-        ZipFile microcode = archive.openFile(product.microcodeImage);
-        if (!microcode.isOpen()) {
-            error(QCoreApplication::translate("Worker", "Error: failed to find microcode image: %1")
-                      .arg(QString::fromStdString(product.microcodeImage)));
+        const ImageTexts microcode {
+            QCoreApplication::translate("Worker", "Error: failed to find microcode image: %1")
+                .arg(QString::fromStdString(product.microcodeImage)),
+            QCoreApplication::translate("Worker", "Error: microcode image is empty"),
+            QT_TRANSLATE_NOOP("Worker", "Error: failed to read microcode image: %1")};
+        const ImageTexts fpga {
+            QCoreApplication::translate("Worker", "Error: failed to find FPGA image"),
+            QCoreApplication::translate("Worker", "Error: FPGA image is empty"),
+            QT_TRANSLATE_NOOP("Worker", "Error: failed to read FPGA image: %1")};
+        // The device flashes the microcode in 32-bit words; the FPGA header holds a 32-bit size.
+        const auto notWords = [](uint64_t size) {
+            return size % 4 != 0 ? fx3AlignmentText(size % flashChunkSize) : QString();
+        };
+        const auto tooLarge = [](uint64_t size) {
+            return size > std::numeric_limits<uint32_t>::max()
+                ? QCoreApplication::translate("Worker", "Error: FPGA image is too large: %1 bytes")
+                      .arg(size)
+                : QString();
+        };
+        if (checkImage(archive, product.microcodeImage, microcode, notWords, error) < 0
+            || checkImage(archive, product.fpgaImage, fpga, tooLarge, error) < 0)
             return -1;
-        }
-        const uint64_t microcodeSize = archive.stat(product.microcodeImage).size;
-        // The device erases its flash when the run starts: an empty image would leave it with
-        // no microcode at all.
-        if (microcodeSize == 0) {
-            error(QCoreApplication::translate("Worker", "Error: microcode image is empty"));
-            return -1;
-        }
-        if (microcodeSize % 4 != 0) {
-            error(fx3AlignmentText(microcodeSize % flashChunkSize));
-            return -1;
-        }
-        if (readWhole(microcode, microcodeSize, reason) < 0) {
-            error(readFailureText(
-                QT_TRANSLATE_NOOP("Worker", "Error: failed to read microcode image: %1"), reason));
-            return -1;
-        }
-
-        ZipFile fpga = archive.openFile(product.fpgaImage);
-        if (!fpga.isOpen()) {
-            error(QCoreApplication::translate("Worker", "Error: failed to find FPGA image"));
-            return -1;
-        }
-        const uint64_t fpgaSize = archive.stat(product.fpgaImage).size;
-        if (fpgaSize == 0) {
-            error(QCoreApplication::translate("Worker", "Error: FPGA image is empty"));
-            return -1;
-        }
-        if (fpgaSize > std::numeric_limits<uint32_t>::max()) {
-            error(QCoreApplication::translate("Worker", "Error: FPGA image is too large: %1 bytes")
-                      .arg(fpgaSize));
-            return -1;
-        }
-        if (readWhole(fpga, fpgaSize, reason) < 0) {
-            error(readFailureText(
-                QT_TRANSLATE_NOOP("Worker", "Error: failed to read FPGA image: %1"), reason));
-            return -1;
-        }
     }
     if (members.updateEdid) {
         if (readEdidImage(error, product.edidFile, archive, prepared.edid) < 0)
