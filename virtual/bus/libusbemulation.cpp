@@ -2,6 +2,7 @@
 // signatures and results of <libusb.h>. Only the default (null) context exists.
 
 #include "busstate.h"
+#include "descriptors.h"
 
 #include <libusb.h>
 
@@ -23,39 +24,6 @@ using Lock = std::lock_guard<std::mutex>;
 
 // The largest data stage libusb's Linux backend sends in one control transfer.
 constexpr uint16_t MaxControlData = 4096;
-// A string descriptor's length is one byte: two for its header, two for each code unit.
-constexpr int MaxStringUnits = (255 - 2) / 2;
-
-// A model's text (UTF-8) as the UTF-16 code units of its string descriptor; a byte that is not
-// UTF-8 counts as one unit.
-std::vector<uint16_t> utf16(const std::string &text)
-{
-    std::vector<uint16_t> units;
-    for (size_t at = 0; at < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[at]);
-        const size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-        bool valid = lead < 0x80 || (lead >= 0xC2 && lead <= 0xF4 && at + extra < text.size());
-        uint32_t point = extra == 0 ? lead : lead & (0x3F >> extra);
-        for (size_t i = 1; valid && i <= extra; ++i) {
-            const auto next = static_cast<unsigned char>(text[at + i]);
-            valid = (next & 0xC0) == 0x80;
-            point = point << 6 | (next & 0x3F);
-        }
-        if (!valid) {
-            units.push_back(0xFFFD);
-            ++at;
-            continue;
-        }
-        at += extra + 1;
-        if (point >= 0x10000) {
-            units.push_back(uint16_t(0xD800 + ((point - 0x10000) >> 10)));
-            units.push_back(uint16_t(0xDC00 + ((point - 0x10000) & 0x3FF)));
-        } else {
-            units.push_back(uint16_t(point));
-        }
-    }
-    return units;
-}
 
 } // namespace
 
@@ -425,10 +393,10 @@ int LIBUSB_CALL libusb_get_string_descriptor_ascii(
         return LIBUSB_ERROR_PIPE;
     // The device sends the text as UTF-16, at most 126 code units in one descriptor; libusb
     // keeps ASCII as it is and writes '?' for every other code unit.
-    const std::vector<uint16_t> units = utf16(*text);
+    const std::vector<uint16_t> units = vcore::stringUnits(*text);
     int written = 0;
     for (uint16_t unit : units) {
-        if (written >= length - 1 || written >= MaxStringUnits)
+        if (written >= length - 1)
             break;
         data[written++] = unit < 0x80 ? static_cast<unsigned char>(unit) : '?';
     }

@@ -66,8 +66,8 @@ void Bus::Impl::arrive(NodeId id)
         char devnode[32];
         std::snprintf(devnode, sizeof devnode, "/dev/bus/usb/%03u/%03u", e->busNumber, e->address);
         e->devnode = devnode;
-        e->device = deviceDescriptor(identity, e->superSpeed);
-        e->configuration = configurationDescriptor(p.hub, e->superSpeed);
+        e->device = vcore::deviceDescriptor(identity, e->superSpeed);
+        e->configuration = vcore::configurationDescriptor(p.hub, e->superSpeed);
         denied = p.faults.openDenied();
         enumerations.push_back(e);
     }

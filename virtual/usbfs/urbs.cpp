@@ -66,13 +66,13 @@ int answerStandard(const Enumeration &e, const vdev::ControlSetup &setup, uint8_
         break;
     case USB_DT_STRING: {
         if (index == 0) {
-            answer = languageDescriptor();
+            answer = vcore::languageDescriptor();
             break;
         }
         const std::optional<std::string> text = e.model->stringDescriptor(index);
         if (!text)
             return vdev::Pipe;
-        answer = stringDescriptor(*text);
+        answer = vcore::stringDescriptor(*text);
         break;
     }
     default:
