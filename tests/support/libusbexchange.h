@@ -5,6 +5,7 @@
 // the emulation is right where both give the same answers. Only libusb calls are made here; the
 // two steps that act on the bus itself come from the caller.
 
+#include "faults.h"
 #include "usbhandle.h"
 
 #include <QtTest>
@@ -12,11 +13,13 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
 
 namespace testsupport {
 
 // Each row is a short exchange with one device and what libusb returned, in order. "driver"
-// (a kernel driver binds interface 0) and "unplug" are the bus's steps and return nothing.
+// (a kernel driver binds interface 0), "unplug" and the faults of exchangeFault are the bus's
+// steps and return nothing.
 inline void libusbExchangeRows()
 {
     QTest::addColumn<QString>("exchange");
@@ -40,6 +43,22 @@ inline void libusbExchangeRows()
         << "edid edid4224 end" << QList<int> {0, LIBUSB_ERROR_INVALID_PARAM, 0};
     QTest::newRow("unplugged while open")
         << "claim unplug transfer release attach" << QList<int> {0, noDevice, noDevice, noDevice};
+    // One fault vocabulary on both buses: a stall set on one request, and a device that leaves
+    // while a request is in flight.
+    QTest::newRow("stall fault") << "claim stall transfer transfer"
+                                 << QList<int> {0, LIBUSB_ERROR_PIPE, 1};
+    QTest::newRow("leaves during a request") << "claim leave transfer" << QList<int> {0, noDevice};
+}
+
+// The fault a bus step of the rows above sets on the ping (0xC8): "stall" stalls its next
+// occurrence, "leave" takes the device off the bus during it.
+inline std::optional<vcore::RequestFault> exchangeFault(const QString &step)
+{
+    if (step == "stall")
+        return vcore::RequestFault {0xC8, 1, 1, LIBUSB_ERROR_PIPE};
+    if (step == "leave")
+        return vcore::RequestFault {0xC8, 1, 1, vcore::Unplug};
+    return std::nullopt;
 }
 
 // Runs the current row's exchange on `device`, handing "driver" and "unplug" to `busStep`.
@@ -57,7 +76,7 @@ inline void checkLibusbExchange(
             handle.get(), type, request, 0, 0, length ? data.data() : nullptr, length, 1000);
     };
     for (const QString &step : exchange.split(' ')) {
-        if (step == "driver" || step == "unplug")
+        if (step == "driver" || step == "unplug" || exchangeFault(step))
             busStep(step);
         else if (step == "other")
             results << (other.open(device) != 0 ? LIBUSB_ERROR_OTHER

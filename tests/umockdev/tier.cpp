@@ -146,14 +146,6 @@ QStringList driverCalls(const usbfs::Bus &bus, usbfs::NodeId node)
     return out;
 }
 
-QString place(const usbfs::Bus &bus, usbfs::NodeId node)
-{
-    QStringList path;
-    for (uint8_t port : bus.portPath(node))
-        path << QString::number(port);
-    return QString::number(bus.busNumber(node)) + "-" + path.join('.');
-}
-
 struct WithoutFileOverride::Saved {
     __user_cap_data_struct data[2] {};
 };

@@ -64,9 +64,6 @@ QStringList wire(const usbfs::Bus &bus, usbfs::NodeId node);
 // (see usbfs::Bus::calls).
 QStringList driverCalls(const usbfs::Bus &bus, usbfs::NodeId node);
 
-// "bus-path" of `node`, as "2-3.1".
-QString place(const usbfs::Bus &bus, usbfs::NodeId node);
-
 // While it lives, the calling thread cannot override file permissions, and neither can the
 // threads it starts (they keep that for good): a desktop user's process, even when the tests
 // run as root. Restores the thread's own capabilities when it goes.

@@ -24,7 +24,9 @@ private slots:
             = bus().plug(t.hub3, 1, vdev::NorbyDevice::make(0x3600, vdev::NorbyState::Application));
         testsupport::checkLibusbExchange(
             tier::deviceAt(bus(), node).get(), [&](const QString &step) {
-                if (step == "driver")
+                if (const auto fault = testsupport::exchangeFault(step))
+                    bus().failRequest(node, *fault);
+                else if (step == "driver")
                     bus().setKernelDriver(node, "uvcvideo");
                 else
                     bus().unplug(node);

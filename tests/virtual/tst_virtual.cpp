@@ -99,7 +99,9 @@ private slots:
             NorbyDevice::make(0x3600, NorbyState::Application));
         testsupport::checkLibusbExchange(
             testsupport::deviceOf(node).get(), [&](const QString &step) {
-                if (step == "driver")
+                if (const auto fault = testsupport::exchangeFault(step))
+                    bus.failRequest(node, *fault);
+                else if (step == "driver")
                     bus.setKernelDriverActive(node, true);
                 else
                     bus.unplug(node);

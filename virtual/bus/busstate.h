@@ -3,6 +3,7 @@
 // Internals of the virtual bus, shared by the test-facing Bus and the libusb emulation. Every
 // member is guarded by State::mutex.
 
+#include "tree.h"
 #include "virtualbus.h"
 
 #include <chrono>
@@ -34,32 +35,14 @@ struct libusb_device_handle {
 
 namespace vusb {
 
+// What the libusb emulation publishes for a place of the tree.
 struct Node {
-    NodeId id = -1;
-    NodeId parent = -1; // -1 for a root hub
-    uint8_t busNumber = 0;
-    uint8_t port = 0; // 0 for a root hub
-    std::shared_ptr<vdev::UsbDeviceModel> model;
     libusb_device *current = nullptr; // the enumeration now on the bus, if any
-    bool plugged = false;
     // A restart in progress: the device comes back at `returnAt`.
     bool returning = false;
     std::chrono::steady_clock::time_point returnAt;
-
-    // Faults.
-    int descriptorError = 0;
-    std::map<uint8_t, int> stringErrors;
-    int openError = 0;
-    int openFailuresLeft = 0;
-    bool needsDriver = false;
-    bool needsDriverAfterRestart = false;
-    int claimError = 0;
-    std::vector<RequestFault> requestFaults;
-    std::map<uint8_t, int> requestCounts;
-    int unplugAfter = -1;
     bool kernelDriverActive = false;
     bool kernelDriverDetached = false;
-
     int openCalls = 0;
 };
 
@@ -67,12 +50,11 @@ struct Bus::State {
     using TransferObserver = Bus::TransferObserver;
 
     mutable std::mutex mutex;
+    vcore::Tree tree;
     std::map<NodeId, Node> nodes;
     std::vector<std::unique_ptr<libusb_device>> devices; // every enumeration ever made
     std::vector<std::unique_ptr<libusb_device_handle>> handles;
     std::set<libusb_device **> lists;
-    std::map<uint8_t, uint8_t> lastAddress; // per bus
-    std::vector<TransferRecord> transfers;
     std::vector<std::string> misuse;
     std::deque<int> driverScript;
     int driverCalls = 0;
@@ -80,17 +62,16 @@ struct Bus::State {
     int deviceListFailures = 0;
     int initCount = 0;
     TransferObserver observer;
-    bool recordTransfers = true;
-    // Companion ports of USB 3 hubs, both ways: (hub, port) -> (hub, port).
-    std::map<std::pair<NodeId, uint8_t>, std::pair<NodeId, uint8_t>> peers;
 
+    // Both throw std::out_of_range for an id the tree never gave.
     Node &node(NodeId id);
-    const Node &node(NodeId id) const;
-    void enumerate(Node &node);
-    void detach(Node &node);
+    vcore::Faults &faults(NodeId id) { return tree.at(id).faults; }
+    NodeId add(NodeId parent, uint8_t port, std::shared_ptr<vdev::UsbDeviceModel> model);
+    void enumerate(NodeId id);
+    void detach(NodeId id);
     void processArrivals();
-    // Puts a detached node on the companion of its port, if the port has one.
-    void moveToCompanion(Node &node);
+    // The device leaves the bus to restart and comes back as `restart` says.
+    void scheduleReturn(NodeId id, const vdev::Reenumeration &restart);
     void ref(libusb_device *device);
     void unrefInternal(libusb_device *device);
     // Gives back one reference the product took; the device object is released with its last.

@@ -14,8 +14,8 @@ int install_winusb_driver()
         s.driverScript.pop_front();
     }
     if (result == 0) {
-        for (auto &[id, n] : s.nodes)
-            n.needsDriver = false;
+        for (vcore::NodeId id : s.tree.ids())
+            s.faults(id).needsDriver = false;
     }
     return result;
 }

@@ -2,13 +2,13 @@
 // signatures and results of <libusb.h>. Only the default (null) context exists.
 
 #include "busstate.h"
+#include "descriptors.h"
 
 #include <libusb.h>
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
-#include <utility>
 
 using vusb::Bus;
 using vusb::Node;
@@ -22,74 +22,8 @@ Bus::State &state()
 
 using Lock = std::lock_guard<std::mutex>;
 
-// A request fault that covers this occurrence, if any.
-int injectedError(Node &n, uint8_t request)
-{
-    const int occurrence = ++n.requestCounts[request];
-    for (const vusb::RequestFault &f : n.requestFaults) {
-        if (f.request != request || occurrence < f.fromOccurrence)
-            continue;
-        if (f.count < 0 || occurrence < f.fromOccurrence + f.count)
-            return f.error;
-    }
-    return 0;
-}
-
 // The largest data stage libusb's Linux backend sends in one control transfer.
 constexpr uint16_t MaxControlData = 4096;
-// A string descriptor's length is one byte: two for its header, two for each code unit.
-constexpr int MaxStringUnits = (255 - 2) / 2;
-
-// A model's text (UTF-8) as the UTF-16 code units of its string descriptor; a byte that is not
-// UTF-8 counts as one unit.
-std::vector<uint16_t> utf16(const std::string &text)
-{
-    std::vector<uint16_t> units;
-    for (size_t at = 0; at < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[at]);
-        const size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-        bool valid = lead < 0x80 || (lead >= 0xC2 && lead <= 0xF4 && at + extra < text.size());
-        uint32_t point = extra == 0 ? lead : lead & (0x3F >> extra);
-        for (size_t i = 1; valid && i <= extra; ++i) {
-            const auto next = static_cast<unsigned char>(text[at + i]);
-            valid = (next & 0xC0) == 0x80;
-            point = point << 6 | (next & 0x3F);
-        }
-        if (!valid) {
-            units.push_back(0xFFFD);
-            ++at;
-            continue;
-        }
-        at += extra + 1;
-        if (point >= 0x10000) {
-            units.push_back(uint16_t(0xD800 + ((point - 0x10000) >> 10)));
-            units.push_back(uint16_t(0xDC00 + ((point - 0x10000) & 0x3FF)));
-        } else {
-            units.push_back(uint16_t(point));
-        }
-    }
-    return units;
-}
-
-void scheduleReturn(Bus::State &s, Node &n, const vdev::Reenumeration &restart)
-{
-    s.detach(n);
-    switch (restart.arrival) {
-    case vdev::Arrival::Never:
-        return;
-    case vdev::Arrival::OtherPort:
-        ++n.port;
-        break;
-    case vdev::Arrival::CompanionPort:
-        s.moveToCompanion(n);
-        break;
-    case vdev::Arrival::SamePort:
-        break;
-    }
-    n.returning = true;
-    n.needsDriver = n.needsDriver || std::exchange(n.needsDriverAfterRestart, false);
-    n.returnAt = std::chrono::steady_clock::now() + restart.delay;
-}
 
 } // namespace
 
@@ -195,7 +129,7 @@ int LIBUSB_CALL libusb_get_device_descriptor(
     Lock lock(s.mutex);
     if (!s.usable(dev, "libusb_get_device_descriptor"))
         return LIBUSB_ERROR_INVALID_PARAM;
-    if (const int error = s.node(dev->node).descriptorError)
+    if (const int error = s.faults(dev->node).descriptorError)
         return error;
     std::memset(desc, 0, sizeof *desc);
     desc->bLength = LIBUSB_DT_DEVICE_SIZE;
@@ -260,16 +194,13 @@ int LIBUSB_CALL libusb_open(libusb_device *dev, libusb_device_handle **dev_handl
     Lock lock(s.mutex);
     if (!s.usable(dev, "libusb_open"))
         return LIBUSB_ERROR_INVALID_PARAM;
-    Node &n = s.node(dev->node);
-    ++n.openCalls;
+    ++s.node(dev->node).openCalls;
     if (!dev->attached)
         return LIBUSB_ERROR_NO_DEVICE;
-    if (n.openFailuresLeft != 0) {
-        if (n.openFailuresLeft > 0)
-            --n.openFailuresLeft;
-        return n.openError;
-    }
-    if (n.needsDriver)
+    vcore::Faults &faults = s.faults(dev->node);
+    if (const int error = faults.onOpen())
+        return error;
+    if (faults.needsDriver)
         return LIBUSB_ERROR_NOT_SUPPORTED;
     auto handle = std::make_unique<libusb_device_handle>();
     handle->device = dev;
@@ -348,7 +279,7 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle *dev_handle, int int
     if (!dev_handle->device->attached)
         return LIBUSB_ERROR_NO_DEVICE;
     const Node &n = s.node(dev_handle->device->node);
-    if (const int error = n.claimError)
+    if (const int error = s.faults(dev_handle->device->node).claimError)
         return error;
     if (dev_handle->claimed.count(interface_number))
         return LIBUSB_SUCCESS;
@@ -402,35 +333,42 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle *dev_handle, uint8_
     if (!in && wLength > 0)
         record.data.assign(data, data + wLength);
 
-    Node &n = s.node(device->node);
+    const vcore::NodeId id = device->node;
+    vdev::UsbDeviceModel &model = *s.tree.at(id).model;
+    vcore::Faults &faults = s.faults(id);
     int result = LIBUSB_ERROR_NO_DEVICE;
     if (device->attached) {
-        result = injectedError(n, bRequest);
-        if (result == 0) {
+        result = faults.onRequest(bRequest);
+        if (result == vcore::Unplug) {
+            s.node(id).returning = false;
+            s.detach(id);
+            result = LIBUSB_ERROR_NO_DEVICE;
+        } else if (result == vcore::Hold) {
+            // Nobody answers: the caller's timeout ends the transfer, returned at once.
+            result = LIBUSB_ERROR_TIMEOUT;
+        } else if (result == 0) {
             std::vector<uint8_t> buffer(wLength);
             if (!in && wLength > 0)
                 std::copy(data, data + wLength, buffer.begin());
             const vdev::ControlSetup setup {request_type, bRequest, wValue, wIndex, wLength};
-            result = n.model->control(setup, buffer.data());
+            result = model.control(setup, buffer.data());
             if (in && result > 0) {
                 const auto count = static_cast<size_t>(std::min<int>(result, wLength));
                 std::copy(buffer.begin(), buffer.begin() + static_cast<long>(count), data);
                 record.data.assign(buffer.begin(), buffer.begin() + static_cast<long>(count));
             }
-            if (auto restart = n.model->takeReenumeration())
-                scheduleReturn(s, n, *restart);
+            if (auto restart = model.takeReenumeration())
+                s.scheduleReturn(id, *restart);
         }
-        if (n.unplugAfter > 0 && --n.unplugAfter == 0) {
-            n.unplugAfter = -1;
-            n.returning = false;
-            s.detach(n);
+        if (faults.onTransferDone()) {
+            s.node(id).returning = false;
+            s.detach(id);
         }
     }
     record.result = result;
     if (s.observer)
-        s.observer(record, *n.model);
-    if (s.recordTransfers)
-        s.transfers.push_back(std::move(record));
+        s.observer(record, model);
+    s.tree.record(std::move(record));
     return result;
 }
 
@@ -446,19 +384,19 @@ int LIBUSB_CALL libusb_get_string_descriptor_ascii(
     libusb_device *device = dev_handle->device;
     if (!device->attached)
         return LIBUSB_ERROR_NO_DEVICE;
-    Node &n = s.node(device->node);
-    auto fault = n.stringErrors.find(desc_index);
-    if (fault != n.stringErrors.end())
+    const vcore::Place &p = s.tree.at(device->node);
+    auto fault = p.faults.stringErrors.find(desc_index);
+    if (fault != p.faults.stringErrors.end())
         return fault->second;
-    const std::optional<std::string> text = n.model->stringDescriptor(desc_index);
+    const std::optional<std::string> text = p.model->stringDescriptor(desc_index);
     if (!text)
         return LIBUSB_ERROR_PIPE;
     // The device sends the text as UTF-16, at most 126 code units in one descriptor; libusb
     // keeps ASCII as it is and writes '?' for every other code unit.
-    const std::vector<uint16_t> units = utf16(*text);
+    const std::vector<uint16_t> units = vcore::stringUnits(*text);
     int written = 0;
     for (uint16_t unit : units) {
-        if (written >= length - 1 || written >= MaxStringUnits)
+        if (written >= length - 1)
             break;
         data[written++] = unit < 0x80 ? static_cast<unsigned char>(unit) : '?';
     }

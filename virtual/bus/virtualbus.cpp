@@ -1,3 +1,5 @@
+// The virtual bus's test-facing side and its libusb objects; the tree itself is vcore::Tree.
+
 #include "busstate.h"
 #include "hubmodel.h"
 
@@ -7,34 +9,13 @@
 
 namespace vusb {
 
-namespace {
-
-std::vector<uint8_t> pathOf(const std::map<NodeId, Node> &nodes, NodeId id)
-{
-    std::vector<uint8_t> path;
-    for (NodeId at = id; at >= 0; at = nodes.at(at).parent) {
-        if (nodes.at(at).parent >= 0)
-            path.insert(path.begin(), nodes.at(at).port);
-    }
-    return path;
-}
-
-} // namespace
-
 // ----------------------------------------------------------------------------------------
 // State
 
 Node &Bus::State::node(NodeId id)
 {
-    auto it = nodes.find(id);
-    if (it == nodes.end())
-        throw std::out_of_range("virtual bus: no node " + std::to_string(id));
-    return it->second;
-}
-
-const Node &Bus::State::node(NodeId id) const
-{
-    return const_cast<State *>(this)->node(id);
+    tree.at(id);
+    return nodes[id];
 }
 
 void Bus::State::note(const std::string &what)
@@ -93,38 +74,44 @@ bool Bus::State::usable(const libusb_device_handle *handle, const char *call)
     return true;
 }
 
-void Bus::State::enumerate(Node &n)
+NodeId Bus::State::add(NodeId parent, uint8_t port, std::shared_ptr<vdev::UsbDeviceModel> model)
 {
+    const NodeId id = tree.add(parent, port, std::move(model));
+    enumerate(id);
+    return id;
+}
+
+void Bus::State::enumerate(NodeId id)
+{
+    const vcore::Place &p = tree.at(id);
+    Node &n = node(id);
     auto device = std::make_unique<libusb_device>();
-    device->node = n.id;
-    device->busNumber = n.busNumber;
-    uint8_t &last = lastAddress[n.busNumber];
-    // Addresses 1-127 are handed out in turn, as a host controller does.
-    last = static_cast<uint8_t>(last % 127 + 1);
-    device->address = last;
-    device->portNumber = n.port;
-    device->portPath = pathOf(nodes, n.id);
-    device->identity = n.model->identity();
-    if (n.parent >= 0) {
-        device->parent = node(n.parent).current;
+    device->node = id;
+    device->busNumber = p.busNumber;
+    device->address = tree.enumerate(id);
+    device->portNumber = p.port;
+    device->portPath = tree.pathOf(id);
+    device->identity = p.model->identity();
+    if (p.parent >= 0) {
+        device->parent = node(p.parent).current;
         if (device->parent)
             ref(device->parent);
     }
     device->attached = true;
     ref(device.get()); // the bus's own reference while attached
     n.current = device.get();
-    n.plugged = true;
     n.returning = false;
     devices.push_back(std::move(device));
 }
 
-void Bus::State::detach(Node &n)
+void Bus::State::detach(NodeId id)
 {
-    for (auto &[id, child] : nodes) {
-        if (child.parent == n.id && child.plugged)
+    for (NodeId child : tree.children(id)) {
+        if (node(child).current)
             detach(child);
     }
-    n.plugged = false;
+    tree.leave(id);
+    Node &n = node(id);
     if (libusb_device *device = n.current) {
         n.current = nullptr;
         device->attached = false;
@@ -137,18 +124,18 @@ void Bus::State::processArrivals()
     const auto now = std::chrono::steady_clock::now();
     for (auto &[id, n] : nodes) {
         if (n.returning && n.returnAt <= now)
-            enumerate(n);
+            enumerate(id);
     }
 }
 
-void Bus::State::moveToCompanion(Node &n)
+void Bus::State::scheduleReturn(NodeId id, const vdev::Reenumeration &restart)
 {
-    const auto peer = peers.find({n.parent, n.port});
-    if (peer == peers.end())
+    detach(id);
+    if (!tree.placeForReturn(id, restart.arrival))
         return;
-    n.parent = peer->second.first;
-    n.port = peer->second.second;
-    n.busNumber = node(n.parent).busNumber;
+    Node &n = node(id);
+    n.returning = true;
+    n.returnAt = std::chrono::steady_clock::now() + restart.delay;
 }
 
 // ----------------------------------------------------------------------------------------
@@ -175,32 +162,27 @@ void Bus::reset()
     std::lock_guard<std::mutex> lock(state_->mutex);
     for (libusb_device **list : state_->lists)
         delete[] list;
+    // The old objects go once the lock is given back.
+    std::swap(state_->tree, fresh->tree);
     std::swap(state_->nodes, fresh->nodes);
     std::swap(state_->devices, fresh->devices);
     std::swap(state_->handles, fresh->handles);
     state_->lists.clear();
-    state_->lastAddress.clear();
-    state_->transfers.clear();
     state_->misuse.clear();
     state_->driverScript.clear();
     state_->driverCalls = 0;
     state_->deviceListError = 0;
     state_->deviceListFailures = 0;
     state_->observer = nullptr;
-    state_->recordTransfers = true;
-    state_->peers.clear();
 }
 
 NodeId Bus::addRootHub(uint8_t busNumber)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    Node n;
-    n.id = static_cast<NodeId>(state_->nodes.size());
-    n.busNumber = busNumber;
-    n.model = std::make_shared<vdev::HubModel>(vdev::HubModel::rootHubIdentity());
-    Node &stored = state_->nodes[n.id] = std::move(n);
-    state_->enumerate(stored);
-    return stored.id;
+    const NodeId id = state_->tree.addRootHub(
+        busNumber, std::make_shared<vdev::HubModel>(vdev::HubModel::rootHubIdentity()));
+    state_->enumerate(id);
+    return id;
 }
 
 NodeId Bus::addHub(NodeId parentHub, uint8_t port)
@@ -212,35 +194,20 @@ NodeId Bus::addHub(NodeId parentHub, uint8_t port)
 NodeId Bus::plug(NodeId parentHub, uint8_t port, std::shared_ptr<vdev::UsbDeviceModel> model)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    const Node &hub = state_->node(parentHub);
-    if (!hub.model->isHub())
-        throw std::invalid_argument("virtual bus: devices plug into hubs");
-    Node n;
-    n.id = static_cast<NodeId>(state_->nodes.size());
-    n.parent = parentHub;
-    n.busNumber = hub.busNumber;
-    n.port = port;
-    n.model = std::move(model);
-    Node &stored = state_->nodes[n.id] = std::move(n);
-    state_->enumerate(stored);
-    return stored.id;
+    return state_->add(parentHub, port, std::move(model));
 }
 
 void Bus::unplug(NodeId node)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    Node &n = state_->node(node);
-    n.returning = false;
-    state_->detach(n);
+    state_->node(node).returning = false;
+    state_->detach(node);
 }
 
 void Bus::linkPeerPorts(NodeId hub2, uint8_t port2, NodeId hub3, uint8_t port3)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    if (!state_->node(hub2).model->isHub() || !state_->node(hub3).model->isHub())
-        throw std::invalid_argument("virtual bus: only hub ports have companions");
-    state_->peers[{hub2, port2}] = {hub3, port3};
-    state_->peers[{hub3, port3}] = {hub2, port2};
+    state_->tree.linkPeerPorts(hub2, port2, hub3, port3);
 }
 
 void Bus::linkPeerHubs(NodeId hub2, NodeId hub3, uint8_t ports)
@@ -253,54 +220,39 @@ std::optional<std::pair<uint8_t, std::vector<uint8_t>>> Bus::companionPort(
     uint8_t busNumber, const std::vector<uint8_t> &portPath) const
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    if (portPath.empty())
-        return std::nullopt;
-    const std::vector<uint8_t> hubPath(portPath.begin(), portPath.end() - 1);
-    for (const auto &[id, n] : state_->nodes) {
-        if (!n.model->isHub() || n.busNumber != busNumber || pathOf(state_->nodes, id) != hubPath)
-            continue;
-        const auto peer = state_->peers.find({id, portPath.back()});
-        if (peer == state_->peers.end())
-            return std::nullopt;
-        std::vector<uint8_t> path = pathOf(state_->nodes, peer->second.first);
-        path.push_back(peer->second.second);
-        return std::make_pair(state_->node(peer->second.first).busNumber, path);
-    }
-    return std::nullopt;
+    return state_->tree.companionPort(busNumber, portPath);
 }
 
 void Bus::replug(NodeId node)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    Node &n = state_->node(node);
-    state_->detach(n);
-    state_->enumerate(n);
+    state_->detach(node);
+    state_->enumerate(node);
 }
 
 bool Bus::attached(NodeId node) const
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->processArrivals();
-    return state_->node(node).plugged;
+    return state_->node(node).current != nullptr;
 }
 
 uint8_t Bus::address(NodeId node) const
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    const Node &n = state_->node(node);
-    return n.current ? n.current->address : 0;
+    return state_->tree.at(node).address;
 }
 
 uint8_t Bus::busNumber(NodeId node) const
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    return state_->node(node).busNumber;
+    return state_->tree.at(node).busNumber;
 }
 
 std::vector<uint8_t> Bus::portPath(NodeId node) const
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    return pathOf(state_->nodes, node);
+    return state_->tree.pathOf(node);
 }
 
 void Bus::failDeviceList(int error, int times)
@@ -313,54 +265,51 @@ void Bus::failDeviceList(int error, int times)
 void Bus::failDescriptor(NodeId node, int error)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->node(node).descriptorError = error;
+    state_->faults(node).descriptorError = error;
 }
 
 void Bus::failString(NodeId node, uint8_t index, int error)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->node(node).stringErrors[index] = error;
+    state_->faults(node).stringErrors[index] = error;
 }
 
 void Bus::failOpen(NodeId node, int error, int times)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    Node &n = state_->node(node);
-    n.openError = error;
-    n.openFailuresLeft = times;
+    vcore::Faults &f = state_->faults(node);
+    f.openError = error;
+    f.openFailuresLeft = times;
 }
 
 void Bus::requireDriver(NodeId node)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->node(node).needsDriver = true;
+    state_->faults(node).needsDriver = true;
 }
 
 void Bus::requireDriverAfterRestart(NodeId node)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->node(node).needsDriverAfterRestart = true;
+    state_->faults(node).needsDriverAfterRestart = true;
 }
 
 void Bus::failClaim(NodeId node, int error)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->node(node).claimError = error;
+    state_->faults(node).claimError = error;
 }
 
 void Bus::failRequest(NodeId node, RequestFault fault)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    Node &n = state_->node(node);
-    // Occurrences count from now on.
-    fault.fromOccurrence += n.requestCounts[fault.request];
-    n.requestFaults.push_back(fault);
+    state_->faults(node).failRequest(fault);
 }
 
 void Bus::unplugAfterTransfers(NodeId node, int transfers)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->node(node).unplugAfter = transfers;
+    state_->faults(node).unplugAfter = transfers;
 }
 
 void Bus::setKernelDriverActive(NodeId node, bool active)
@@ -386,22 +335,19 @@ int Bus::driverInstallCalls() const
 std::vector<TransferRecord> Bus::transfers() const
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    return state_->transfers;
+    return state_->tree.transfers();
 }
 
 std::vector<TransferRecord> Bus::transfers(NodeId node) const
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    std::vector<TransferRecord> mine;
-    std::copy_if(state_->transfers.begin(), state_->transfers.end(), std::back_inserter(mine),
-        [node](const TransferRecord &t) { return t.node == node; });
-    return mine;
+    return state_->tree.transfers(node);
 }
 
 void Bus::clearTransfers()
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->transfers.clear();
+    state_->tree.clearTransfers();
 }
 
 int Bus::openCalls(NodeId node) const
@@ -480,7 +426,7 @@ void Bus::setTransferObserver(TransferObserver observer)
 void Bus::setRecordTransfers(bool record)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->recordTransfers = record;
+    state_->tree.setRecordTransfers(record);
 }
 
 } // namespace vusb

@@ -5,6 +5,8 @@
 // reference accounting; product code reaches the same bus through the ordinary libusb_*
 // functions, which this library implements.
 
+#include "faults.h"
+#include "transfer.h"
 #include "usbmodel.h"
 
 #include <functional>
@@ -17,32 +19,13 @@ namespace vusb {
 
 // A place in the tree: a hub or a plugged device. Stays valid until reset(), also while the
 // device is unplugged or re-enumerating.
-using NodeId = int;
-
+using NodeId = vcore::NodeId;
 // One libusb_control_transfer as the bus saw it.
-struct TransferRecord {
-    NodeId node = -1;
-    uint8_t requestType = 0;
-    uint8_t request = 0;
-    uint16_t value = 0;
-    uint16_t index = 0;
-    uint16_t length = 0;
-    unsigned timeout = 0;
-    // Host to device: the bytes sent. Device to host: the bytes returned (result count).
-    std::vector<uint8_t> data;
-    int result = 0;
-
-    bool deviceToHost() const { return (requestType & 0x80) != 0; }
-};
-
-// Fails occurrences of one request code on one device. Occurrences are counted per node from
-// the moment the fault is set, 1-based, in both directions.
-struct RequestFault {
-    uint8_t request = 0;
-    int fromOccurrence = 1;
-    int count = 1; // how many occurrences fail; -1: every one from then on
-    int error = vdev::Pipe;
-};
+using TransferRecord = vcore::Transfer;
+// Fails occurrences of one request code; besides a vdev::Status the error may be
+// vcore::Unplug (the device leaves during the request) or vcore::Hold (it never answers:
+// LIBUSB_ERROR_TIMEOUT once the caller's timeout is over).
+using RequestFault = vcore::RequestFault;
 
 class Bus
 {

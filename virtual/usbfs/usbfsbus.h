@@ -9,6 +9,8 @@
 // Create the Bus before libusb_init and destroy it after libusb_exit: libusb's udev monitor
 // only listens to the test bed that existed when it started.
 
+#include "faults.h"
+#include "transfer.h"
 #include "usbmodel.h"
 
 #include <chrono>
@@ -23,29 +25,18 @@ namespace usbfs {
 
 // A place in the tree, as vusb::NodeId: a hub or a plugged device, valid while its Bus lives,
 // also while the device is away.
-using NodeId = int;
+using NodeId = vcore::NodeId;
+// One control URB as the device answered it (no timeout: a URB carries none). Its result is a
+// byte count or a negative vdev::Status: NoDevice for a URB the device's departure ended,
+// Interrupted for one the host discarded.
+using Transfer = vcore::Transfer;
+using RequestFault = vcore::RequestFault;
 
 // The speed of a root hub's bus: a USB 2 bus (high speed) or the SuperSpeed bus of a USB 3
 // controller. Everything below a root hub runs at its bus's speed.
 enum class Speed {
     High,
     Super,
-};
-
-// One control URB as the device answered it.
-struct Transfer {
-    uint8_t requestType = 0;
-    uint8_t request = 0;
-    uint16_t value = 0;
-    uint16_t index = 0;
-    uint16_t length = 0;
-    // Host to device: the bytes sent. Device to host: the bytes returned.
-    std::vector<uint8_t> data;
-    // The byte count, or a negative vdev::Status: Pipe for a stall, NoDevice for a URB that
-    // the device's departure ended, Interrupted for a URB the host discarded.
-    int result = 0;
-
-    bool deviceToHost() const { return (requestType & 0x80) != 0; }
 };
 
 class Bus
@@ -88,17 +79,21 @@ public:
     int enumerations(NodeId node) const;
 
     // --- set-up and faults ----------------------------------------------------------------
+    // Occurrences of a request code fail as `fault` says, counted from now: a stall or another
+    // vdev::Status the device answers with, vcore::Unplug (it leaves while the request is in
+    // flight and does not come back) or vcore::Hold (the URB stays in flight until the host
+    // discards it).
+    void failRequest(NodeId node, RequestFault fault);
     // A kernel driver that binds interface 0 whenever the device enumerates and whenever
     // usbfs hands the interface back (USBDEVFS_CONNECT); empty: none matches the device.
     void setKernelDriver(NodeId node, const std::string &driver);
-    // The device leaves the bus while occurrence `occurrence` (1-based, counted from now) of
-    // its control request `request` is in flight; it does not come back.
+    // failRequest with vcore::Unplug for one occurrence.
     void unplugDuring(NodeId node, uint8_t request, int occurrence);
     // The device's node can be opened by nobody but a process that overrides file
-    // permissions (mode 0000), from its next enumeration on.
+    // permissions (mode 0000), from its next enumeration on: vusb's failOpen with
+    // vdev::Access for good.
     void denyAccess(NodeId node);
-    // Requests with code `request` are never answered: the URB stays in flight until the host
-    // discards it.
+    // failRequest with vcore::Hold for every occurrence.
     void holdRequests(NodeId node, uint8_t request);
 
     // --- observation ----------------------------------------------------------------------

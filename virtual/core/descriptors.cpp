@@ -1,6 +1,9 @@
+// Standard USB descriptors, shared by both buses: the usbfs test bed sends them as bytes, the
+// libusb emulation reads its string texts through the same UTF-16 conversion.
+
 #include "descriptors.h"
 
-namespace usbfs {
+namespace vcore {
 
 namespace {
 
@@ -106,7 +109,7 @@ std::vector<uint8_t> languageDescriptor()
     return {4, StringType, 0x09, 0x04};
 }
 
-std::vector<uint8_t> stringDescriptor(const std::string &text)
+std::vector<uint16_t> stringUnits(const std::string &text)
 {
     std::vector<uint16_t> units;
     for (size_t at = 0; at < text.size();) {
@@ -120,10 +123,16 @@ std::vector<uint8_t> stringDescriptor(const std::string &text)
     }
     if (units.size() > MaxCodeUnits)
         units.resize(MaxCodeUnits);
+    return units;
+}
+
+std::vector<uint8_t> stringDescriptor(const std::string &text)
+{
+    const std::vector<uint16_t> units = stringUnits(text);
     std::vector<uint8_t> d {uint8_t(2 + 2 * units.size()), StringType};
     for (uint16_t unit : units)
         put16(d, unit);
     return d;
 }
 
-} // namespace usbfs
+} // namespace vcore

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace usbfs {
+namespace vcore {
 
 // The 18-byte device descriptor of a device with `identity`, running at SuperSpeed or at high
 // speed (which decides bcdUSB and the size of endpoint 0).
@@ -23,8 +23,12 @@ std::vector<uint8_t> configurationDescriptor(bool hub, bool superSpeed);
 // String descriptor 0: the one language the devices speak, US English.
 std::vector<uint8_t> languageDescriptor();
 
-// A string descriptor carrying `text` (UTF-8) as UTF-16LE; a descriptor's length is one byte,
-// so at most 126 code units fit and the rest is cut off. Invalid UTF-8 bytes become U+FFFD.
+// The UTF-16 code units of a string descriptor carrying `text` (UTF-8); a descriptor's length
+// is one byte, so at most 126 code units fit and the rest is cut off. Invalid UTF-8 bytes become
+// U+FFFD.
+std::vector<uint16_t> stringUnits(const std::string &text);
+
+// A string descriptor carrying stringUnits(text) as UTF-16LE.
 std::vector<uint8_t> stringDescriptor(const std::string &text);
 
-} // namespace usbfs
+} // namespace vcore
