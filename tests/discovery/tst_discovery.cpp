@@ -187,6 +187,9 @@ private slots:
             << error << 0 << L {"Claim interface: 0", "Error claim usb interface:  -6"};
         row("audio: no ping answer", 0x3620, app, Fault::Ping, LIBUSB_ERROR_PIPE)
             << error << 0 << L {"Claim interface: 0", "Ping device: -9"};
+        // -1 is a failure like any other negative result, not an answer.
+        row("capture: ping fails with an I/O error", 0x3600, app, Fault::Ping, io)
+            << error << 0 << L {"Claim interface: 0", "Ping device: -1"};
         row("soft: unsupported, flag clear", 0x3620, soft, Fault::Open, notSupported)
             << error << 0
             << L {"Probe Soft", "Product string id: 2", "Serial number string id: 4", unsupported};

@@ -15,8 +15,9 @@ const QString tooLarge = "Error: sandbox microcode image is too large: %1 bytes,
 
 // Two sections and the entry point in the second: header 4 bytes, the first section 8 + 8, the
 // second 8 + 16, the terminating section at 44, the checksum at 52.
-const QByteArray good = bootImage(
-    {{0x40000000, patternBytes(8)}, {0x40003000, patternBytes(12, 1) + "MARK"}}, 0x40003000);
+const std::vector<BootSection> sections
+    = {{0x40000000, patternBytes(8)}, {0x40003000, patternBytes(12, 1) + "MARK"}};
+const QByteArray good = bootImage(sections, 0x40003000);
 
 // "address:length" per section, then "@" and the entry point.
 QString describe(const Fx3BootImage &image)
@@ -78,14 +79,9 @@ private slots:
         // The length is refused before the data it announces is looked for.
         row("section too long", longSection,
             "Error: microcode section at 0x40000000 is too long: 2097156 bytes, at most 2097152");
-        row("checksum one too high",
-            bootImage({{0x40000000, patternBytes(8)}, {0x40003000, patternBytes(12, 1) + "MARK"}},
-                0x40003000, 1),
-            "FX3 checksum error");
-        row("checksum one too low",
-            bootImage({{0x40000000, patternBytes(8)}, {0x40003000, patternBytes(12, 1) + "MARK"}},
-                0x40003000, 0xFFFFFFFF),
-            "FX3 checksum error");
+        for (const uint32_t off : {1u, 0xFFFFFFFFu}) // one too high, one too low
+            row(off == 1 ? "checksum one too high" : "checksum one too low",
+                bootImage(sections, 0x40003000, off), "FX3 checksum error");
         row("oversized", padded(good, fx3BootImageMaxBytes + 1), tooLarge.arg(4194305));
     }
 
@@ -113,19 +109,20 @@ private slots:
         QTest::addColumn<int>("method");
         QTest::addColumn<QString>("error"); // empty: accepted
 
-        const int stored = ZipPackage::Stored;
-        QTest::newRow("stored") << good << stored << QString();
-        QTest::newRow("deflated") << good << int(ZipPackage::Deflated) << QString();
-        QTest::newRow("missing") << QByteArray() << stored
-                                 << "Error: failed to open sandbox microcode: sandbox.img";
-        QTest::newRow("encrypted") << good << int(ZipPackage::Encrypted)
-                                   << "Error: failed to open sandbox microcode: sandbox.img";
-        QTest::newRow("empty") << QByteArray("") << stored << signature;
-        QTest::newRow("oversized") << padded(good, fx3BootImageMaxBytes + 1)
-                                   << int(ZipPackage::Deflated) << tooLarge.arg(4194305);
+        const auto row = [](const char *name, const QByteArray &member, ZipPackage::Method method,
+                             const QString &error = QString()) {
+            QTest::newRow(name) << member << int(method) << error;
+        };
+        const QString cannotOpen = "Error: failed to open sandbox microcode: sandbox.img";
+        row("stored", good, ZipPackage::Stored);
+        row("deflated", good, ZipPackage::Deflated);
+        row("missing", QByteArray(), ZipPackage::Stored, cannotOpen);
+        row("encrypted", good, ZipPackage::Encrypted, cannotOpen);
+        row("oversized", padded(good, fx3BootImageMaxBytes + 1), ZipPackage::Deflated,
+            tooLarge.arg(4194305));
         // Patched after writing: the member's CRC no longer holds.
-        QTest::newRow("damaged") << good << stored
-                                 << "Error: failed to read sandbox microcode: CRC error";
+        row("damaged", good, ZipPackage::Stored,
+            "Error: failed to read sandbox microcode: CRC error");
     }
 
     void reads()

@@ -38,17 +38,18 @@ const std::vector<BootSection> small = join({region(0x100, 64, 1), region(0x4000
 const std::vector<BootSection> large = join(
     {region(0x100, 256, 3), region(0x40003000, 150 * 1024, 4), region(0x40078000, 0x7238, 5)});
 
-// The boot loader's requests, as W(rite)/R(ead-back) address:length and S(tart) address.
+// The boot loader's requests, as W(rite)/R(ead-back) address:length and S(tart) address; "!"
+// marks one off the conventions (vendor type, device recipient, 1 s timeout).
 QStringList ramRequests(vusb::NodeId node)
 {
     QStringList out;
     for (const vusb::TransferRecord &t : vusb::Bus::instance().transfers(node)) {
-        const uint32_t address = uint32_t(t.index) << 16 | t.value;
-        out << (t.requestType == 0xC0 ? "R"
-                       : t.length     ? "W"
-                                      : "S")
-                + QString::number(address, 16)
-                + (t.length ? ':' + QString::number(t.length) : QString());
+        const QString kind = t.requestType == 0xC0 ? "R" : t.length ? "W" : "S";
+        const bool conventional
+            = t.request == 0xA0 && t.timeout == 1000 && (t.requestType & 0x7F) == 0x40;
+        out << kind + QString::number(uint32_t(t.index) << 16 | t.value, 16)
+                + (t.length ? ':' + QString::number(t.length) : QString())
+                + (conventional ? "" : "!");
     }
     return out;
 }
@@ -69,6 +70,9 @@ QStringList expectedWire(const std::vector<BootSection> &sections, uint32_t entr
 
 } // namespace
 
+// The sandbox microcode loaded into the boot loader's RAM from a package member: images shaped
+// as real ones are, each chunk written and read back, then started; a refused image sends
+// nothing, and a failed or corrupted chunk ends the download unstarted.
 class tst_BootShapes : public BusTestCase
 {
     Q_OBJECT
@@ -81,53 +85,75 @@ private slots:
 void tst_BootShapes::downloads_data()
 {
     QTest::addColumn<QByteArray>("image");
-    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("shape"); // the sections of a good image: small, large or none
+    QTest::addColumn<QString>("fault"); // "corrupt" RAM, or the 0xA0 occurrence that stalls
+    QTest::addColumn<QString>("error"); // empty: loaded and started
+    QTest::addColumn<int>("sent"); // how many of the good image's requests go out; -1: all
+    QTest::addColumn<QString>("progress"); // of a loaded image
 
+    const auto row
+        = [](const char *name, const QByteArray &image, const char *shape, const char *fault,
+              const QString &error, int sent, const char *progress = "") {
+              QTest::newRow(name) << image << QString(shape) << QString(fault) << error << sent
+                                  << QString(progress);
+          };
     const QByteArray smallImage = bootImage(small, 0x40003A10);
-    QTest::newRow("two sections") << smallImage << true;
-    QTest::newRow("five sections, split region, second stage")
-        << bootImage(large, 0x40013C44, 0, 0x0E) << true;
+    const QString writeFails = "Error: failed to write microcode: LIBUSB_ERROR_PIPE";
+    // The download takes the bar from 2 to 15, by the member's bytes written.
+    row("two sections", smallImage, "small", "", "", -1, "2 14");
+    row("five sections, split region, second stage", bootImage(large, 0x40013C44, 0, 0x0E), "large",
+        "", "", -1, "2 6 11 12 14");
     // The boot ROM stops at the checksum word; what follows is padding of the tool that wrote it.
-    QTest::newRow("stray byte after the checksum") << smallImage + 'x' << true;
-    QTest::newRow("truncated in the last section") << smallImage.left(40000) << false;
-    QTest::newRow("truncated in the checksum") << smallImage.chopped(2) << false;
-    QTest::newRow("checksum off by one") << bootImage(small, 0x40003A10, 1) << false;
-    QByteArray oversized = smallImage.left(4);
-    appendWord(oversized, (fx3SectionBufferBytes / 4) + 1);
-    appendWord(oversized, 0x40003000);
-    QTest::newRow("oversized section")
-        << oversized + QByteArray(int(fx3SectionBufferBytes) + 8, 0) << false;
+    row("stray byte after the checksum", smallImage + 'x', "small", "", "", -1, "2 14");
+    row("no sections: start only", bootImage({}, 0x40003A10), "none", "", "", -1);
+    // The whole image is checked before its first chunk goes out.
+    row("truncated in the last section", smallImage.left(40000), "small", "",
+        "Error: sandbox microcode image is truncated", 0);
+    row("checksum off by one", bootImage(small, 0x40003A10, 1), "small", "", "FX3 checksum error",
+        0);
+    // Occurrences of 0xA0 count writes and read-backs alike.
+    row("read-back differs", smallImage, "small", "corrupt", "Fail to verify image", 6);
+    row("second write fails", smallImage, "small", "3", writeFails, 3);
+    row("second read-back fails", smallImage, "small", "4", writeFails, 4);
+    row("start fails", smallImage, "small", "27",
+        "Error: failed to start microcode: LIBUSB_ERROR_PIPE", 27);
 }
 
 void tst_BootShapes::downloads()
 {
     QFETCH(QByteArray, image);
-    QFETCH(bool, started);
+    QFETCH(QString, shape);
+    QFETCH(QString, fault);
+    QFETCH(QString, error);
+    QFETCH(int, sent);
 
     ZipPackage package;
     package.add("sandbox.img", image);
     ZipArchive archive(package.write().toStdString());
     const auto device = vdev::NorbyDevice::make(0x3600, vdev::NorbyState::SoftRepair);
     const vusb::NodeId node = vusb::Bus::instance().plug(Topology::build().hub, 1, device);
-    QStringList errors;
+    if (fault == "corrupt")
+        device->bootLoader().corruptReadBackAt(0x40003000 + 5000);
+    else if (!fault.isEmpty())
+        vusb::Bus::instance().failRequest(node, {0xA0, fault.toInt(), 1, vdev::Pipe});
+    QStringList errors, progress;
     {
         OpenedDevice opened = OpenedDevice::open(describe(node));
         QVERIFY(opened);
-        const FlashContext context {
-            opened.handle(), [](int) {}, [&](const QString &text) { errors << text; }};
-        QCOMPARE(loadFx3BootImage(context, "sandbox.img", archive) == 0, started);
+        const FlashContext context {opened.handle(), [&](int p) { progress << QString::number(p); },
+            [&](const QString &text) { errors << text; }};
+        QCOMPARE(loadFx3BootImage(context, "sandbox.img", archive) == 0, error.isEmpty());
     }
-    QCOMPARE(errors.size(), started ? 0 : 1);
-    const QStringList sent = ramRequests(node);
-    // A refused image is never started, whatever was sent before it was refused.
-    QCOMPARE(bool(device->bootLoader().lastStart()), started);
-    if (!started) {
-        QVERIFY(sent.filter("S").isEmpty());
+    QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList {error});
+    const std::vector<BootSection> sections = shape == "large" ? large
+        : shape == "small"                                     ? small
+                                                               : std::vector<BootSection>();
+    const QStringList wire = expectedWire(sections, shape == "large" ? 0x40013C44 : 0x40003A10);
+    QCOMPARE(ramRequests(node), sent < 0 ? wire : QStringList(wire.mid(0, sent)));
+    QCOMPARE(bool(device->bootLoader().lastStart()), error.isEmpty());
+    if (!error.isEmpty())
         return;
-    }
-    const std::vector<BootSection> &sections = image.size() > 100000 ? large : small;
-    const uint32_t entry = image.size() > 100000 ? 0x40013C44 : 0x40003A10;
-    QCOMPARE(sent, expectedWire(sections, entry));
+    QTEST(progress.join(' '), "progress");
     for (const BootSection &s : sections)
         QCOMPARE(bytesOf(device->bootLoader().ram(s.address, size_t(s.data.size()))), s.data);
 }

@@ -181,8 +181,6 @@ private slots:
         row("flashed", "answers", "", "", true);
         row("transfer fails", "answers", "fault c1",
             "Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE", true);
-        row("package refused", "answers", "unaligned",
-            "Error: microcode block does not aligned by 32 bit length: 906", false);
         row("no package file", "answers", "no package",
             "Cannot open firmware package: No such file", false);
         row("logind does not answer", "hung", "", "", true);

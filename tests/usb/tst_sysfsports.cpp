@@ -33,30 +33,21 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("port");
-        QTest::newRow("root hub") << "usb2-port3"
-                                  << "2-3";
-        QTest::newRow("external hub") << "2-3-port4"
-                                      << "2-3.4";
-        QTest::newRow("hub below a hub") << "12-1.15-port255"
-                                         << "12-1.15.255";
-        QTest::newRow("no port suffix") << "2-3"
-                                        << "none";
-        QTest::newRow("port 0") << "usb2-port0"
-                                << "none";
-        QTest::newRow("port beyond a byte") << "usb2-port256"
-                                            << "none";
-        QTest::newRow("bus beyond a byte") << "300-1-port1"
-                                           << "none";
-        QTest::newRow("empty path step") << "2-1..2-port1"
-                                         << "none";
-        QTest::newRow("letters") << "2-a-port1"
-                                 << "none";
-        QTest::newRow("no bus") << "usb-port1"
-                                << "none";
-        QTest::newRow("sign") << "usb+2-port1"
-                              << "none";
-        QTest::newRow("interface, not a port") << "2-0:1.0"
-                                               << "none";
+        const auto row = [](const char *name, const char *sysfs, const char *port) {
+            QTest::newRow(name) << QString(sysfs) << QString(port);
+        };
+        row("root hub", "usb2-port3", "2-3");
+        row("external hub", "2-3-port4", "2-3.4");
+        row("hub below a hub", "12-1.15-port255", "12-1.15.255");
+        row("no port suffix", "2-3", "none");
+        row("port 0", "usb2-port0", "none");
+        row("port beyond a byte", "usb2-port256", "none");
+        row("bus beyond a byte", "300-1-port1", "none");
+        row("empty path step", "2-1..2-port1", "none");
+        row("letters", "2-a-port1", "none");
+        row("no bus", "usb-port1", "none");
+        row("sign", "usb+2-port1", "none");
+        row("interface, not a port", "2-0:1.0", "none");
     }
 
     void portNames()

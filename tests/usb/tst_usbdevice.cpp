@@ -18,41 +18,55 @@ class tst_UsbDevice : public testsupport::BusTestCase
     Q_OBJECT
 
 private slots:
-    void fillRecordsThePlaceOnTheBus()
+    // The addressing of a device behind a hub, of a root hub (no port path: libusb reports 0
+    // ports for it) and of a device whose descriptor cannot be read (the record stays as it was).
+    void fill_data()
     {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("filled");
+        QTest::newRow("behind a hub") << "device"
+                                      << "0 2B77:3621 bus 2 port 2 path 03.02 hub";
+        QTest::newRow("root hub") << "root"
+                                  << "0 1D6B:0003 bus 1 port 0 path  none";
+        QTest::newRow("descriptor unreadable") << "unreadable"
+                                               << "-1 1234:0000 bus 0 port 0 path  none";
+    }
+
+    void fill()
+    {
+        QFETCH(QString, what);
         vusb::Bus &bus = vusb::Bus::instance();
         const Topology t = Topology::build();
-        const auto node = bus.plug(t.hub, 2, NorbyDevice::make(0x3620, NorbyState::Application));
+        const auto node = what == "root"
+            ? t.root1
+            : bus.plug(t.hub, 2, NorbyDevice::make(0x3620, NorbyState::Application));
+        if (what == "unreadable")
+            bus.failDescriptor(node, LIBUSB_ERROR_IO);
         const UsbDeviceRef device = deviceOf(node);
-        QVERIFY(device);
-
         DeviceDescription desc;
+        desc.vendorId = 0x1234;
         desc.product = QStringLiteral("kept");
         desc.interfaceNumber = 7;
-        QCOMPARE(device_addressing_fill(device.get(), desc), 0);
-        // Nothing beyond the addressing is touched.
-        QCOMPARE(QString::asprintf("%04X:%04X bus %d address %d port %d path %d.%d (%zu) %s %d",
-                     desc.vendorId, desc.productId, desc.busNumber, desc.deviceAddress,
-                     desc.portNumber, desc.portPath.at(0), desc.portPath.at(1),
-                     desc.portPath.size(), qPrintable(desc.product), desc.interfaceNumber),
-            QString::asprintf(
-                "2B77:3621 bus 2 address %d port 2 path 3.2 (2) kept 7", bus.address(node)));
-        QVERIFY(desc.parent.get() == deviceOf(t.hub).get() && !desc.device);
-
-        // Filling again replaces the parent reference instead of stacking a second one.
-        QCOMPARE(device_addressing_fill(device.get(), desc), 0);
-
-        // A failed fill leaves the record as it was, and logs.
-        bus.failDescriptor(node, LIBUSB_ERROR_IO);
-        DeviceDescription other;
-        other.vendorId = 0x1234;
         testsupport::LogCapture log;
-        QCOMPARE(device_addressing_fill(device.get(), other), int(LIBUSB_ERROR_IO));
-        QVERIFY(other.vendorId == 0x1234 && other.portPath.empty() && !other.parent);
-        QCOMPARE(log.progress(),
-            std::string("device_addressing_fill: request for device descriptor fail: "
-                        "LIBUSB_ERROR_IO(-1), Input/Output Error\n"));
-        QVERIFY(!device_addressing_match(device.get(), desc));
+        // Filling twice replaces the parent reference instead of stacking a second one.
+        device_addressing_fill(device.get(), desc);
+        const int rc = device_addressing_fill(device.get(), desc);
+        const QByteArray path(
+            reinterpret_cast<const char *>(desc.portPath.data()), int(desc.portPath.size()));
+        const bool hub = desc.parent && desc.parent.get() == deviceOf(t.hub).get();
+        QTEST(QString::asprintf("%d %04X:%04X bus %d port %d path %s %s", rc, desc.vendorId,
+                  desc.productId, desc.busNumber, desc.portNumber, path.toHex('.').constData(),
+                  hub               ? "hub"
+                      : desc.parent ? "other"
+                                    : "none"),
+            "filled");
+        // Nothing beyond the addressing is touched.
+        QVERIFY(desc.product == "kept" && desc.interfaceNumber == 7 && !desc.device);
+        QCOMPARE(int(desc.deviceAddress), rc < 0 ? 0 : bus.address(node));
+        const std::string failed = "device_addressing_fill: request for device descriptor fail: "
+                                   "LIBUSB_ERROR_IO(-1), Input/Output Error\n";
+        QCOMPARE(log.progress(), rc == 0 ? std::string() : failed + failed);
+        QCOMPARE(device_addressing_match(device.get(), testsupport::describe(node)), rc == 0);
     }
 
     // The device sits on bus 2, hub port 3, port 2, as 0x2B77:0x3621; what is wanted differs
