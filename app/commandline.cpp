@@ -1,6 +1,6 @@
 #include "commandline.h"
 
-#include "packagepath.h"
+#include "packagefile.h"
 
 #include <cstring>
 
@@ -36,7 +36,7 @@ CommandLine parseCommandLine(int argc, const char *const *argv)
         } else if (std::strcmp(arg, "-firmware") == 0) {
             if (value) {
                 line.firmwareFile = QByteArray(value);
-                line.firmwarePath = packagePathText(line.firmwareFile);
+                line.firmwarePath = packagefile::text(line.firmwareFile);
             }
             i += 2;
         } else if (std::strcmp(arg, "-update") == 0) {

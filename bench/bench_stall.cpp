@@ -11,6 +11,7 @@
 #include "benchsupport.h"
 #include "devicefilter.h"
 #include "updaterepair.h"
+#include "updatetask.h"
 
 #include <QApplication>
 #include <QEventLoop>

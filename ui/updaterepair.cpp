@@ -1,8 +1,8 @@
 #include "updaterepair.h"
 
 #include "debuglog.h"
-#include "inputstatustext.h"
-#include "packagepath.h"
+#include "devicerequests.h"
+#include "packagefile.h"
 #include "ui_updaterepair.h"
 
 #include <QCloseEvent>
@@ -18,10 +18,7 @@
 
 namespace {
 
-constexpr int InputStatusIntervalMs = 2000;
 const char FirmwarePathKey[] = "firmware/path";
-constexpr uint8_t UserModeRequest = 179; // 0xB3, both directions; wIndex picks the mode
-constexpr uint16_t LastUserMode = 2;
 
 } // namespace
 
@@ -30,11 +27,11 @@ UpdateRepair::UpdateRepair(QWidget *parent, const DeviceFilter &filter, const QS
     : QDialog(parent)
     , ui(std::make_unique<Ui::UpdateRepair>())
     , scanner(new DeviceScanner(this))
-    , updateTask(new UpdateTask(this, pacing))
-    , configTask(new ConfigDeviceTask(this))
-    , flagsAction(new DeviceFlagsAction(configTask, this))
-    , inputStatusAction(new InputStatusAction(configTask, this))
-    , userModeAction(new UserModeAction(configTask, this))
+    , updateJob(new UpdateJob(this, pacing))
+    , deviceRequests(new DeviceRequests(this))
+    , settings(new DeviceSettings(*deviceRequests, this))
+    , inputSignal(new InputSignalPoller(
+          *deviceRequests, [this](DeviceDescription &desc) { return currentDevice(desc); }, this))
     , deviceFilter(filter)
     , autoUpdate(autoUpdate)
     , chooseFile([](QWidget *parent, const QString &caption, const QString &folder,
@@ -60,25 +57,14 @@ UpdateRepair::UpdateRepair(QWidget *parent, const DeviceFilter &filter, const QS
     connect(scanner, &DeviceScanner::newDevice, this, &UpdateRepair::onNewDevice);
     connect(scanner, &DeviceScanner::complete, this, &UpdateRepair::onScanComplete);
     connect(scanner, &DeviceScanner::error, this, &UpdateRepair::onScanError);
-    connect(updateTask, &UpdateTask::progress, this, &UpdateRepair::onUpdateProgress);
-    connect(updateTask, &UpdateTask::complete, this, &UpdateRepair::onUpdateComplete);
-    connect(updateTask, &UpdateTask::error, this, &UpdateRepair::onUpdateError);
-    connect(flagsAction, &ConfigDeviceBase::getRequestComplete, this,
-        &UpdateRepair::onGetDeviceFlagsComplete);
-    connect(flagsAction, &ConfigDeviceBase::setRequestComplete, this,
-        &UpdateRepair::onSetDeviceFlagsComplete);
-    connect(flagsAction, &ConfigDeviceBase::error, this, &UpdateRepair::onDeviceFlagsError);
-    // A failed poll needs no box: its empty completion says "request not supported".
-    connect(inputStatusAction, &ConfigDeviceBase::getRequestComplete, this,
-        &UpdateRepair::onGetDeviceInputStatusComplete);
-    connect(userModeAction, &ConfigDeviceBase::getRequestComplete, this,
-        &UpdateRepair::onGetUserModeComplete);
-    connect(userModeAction, &ConfigDeviceBase::setRequestComplete, this,
-        &UpdateRepair::onSetUserModeComplete);
-    connect(userModeAction, &ConfigDeviceBase::error, this, &UpdateRepair::onUserModeError);
-    connect(&inputStatusTimer, &QTimer::timeout, this, &UpdateRepair::onInputStatusTimer);
-    inputStatusTimer.setInterval(InputStatusIntervalMs);
-    inputStatusTimer.start();
+    connect(updateJob, &UpdateJob::progress, this, &UpdateRepair::onUpdateProgress);
+    connect(updateJob, &UpdateJob::complete, this, &UpdateRepair::onUpdateComplete);
+    connect(updateJob, &UpdateJob::error, this, &UpdateRepair::onUpdateError);
+    connect(settings, &DeviceSettings::finished, this, &UpdateRepair::onSettingsFinished);
+    // A failed poll needs no box: its text says "request not supported".
+    connect(inputSignal, &InputSignalPoller::reading, this,
+        [this](const InputSignalReading &reading) { ui->inputSignalLabel->setText(reading.text); });
+    inputSignal->start();
 
     ui->updateProgress->hide();
     refreshTabs();
@@ -96,7 +82,7 @@ void UpdateRepair::setFirmwareFile(const QByteArray &path)
 {
     if (path.isNull())
         return;
-    firmwareFileText = packagePathText(path);
+    firmwareFileText = packagefile::text(path);
     firmwareFile = path;
     ui->firmwareLineEdit->setText(firmwareFileText);
 }
@@ -141,9 +127,9 @@ void UpdateRepair::setConfigReady(bool ready)
     configReady = ready;
     refreshTabs();
     if (ready)
-        inputStatusTimer.start();
+        inputSignal->start();
     else
-        inputStatusTimer.stop();
+        inputSignal->stop();
 }
 
 void UpdateRepair::refreshTabs()
@@ -289,9 +275,9 @@ void UpdateRepair::on_updateButton_clicked()
     ui->labelDoNotInterrupt->show();
     ui->updateProgress->reset();
     if (!firmwareFile.isNull())
-        emit updateTask->startFile(desc, firmwareFile);
+        updateJob->startFile(desc, firmwareFile);
     else
-        emit updateTask->start(desc, package);
+        updateJob->start(desc, package);
 }
 
 void UpdateRepair::onUpdateProgress(int progress)
@@ -323,176 +309,4 @@ void UpdateRepair::onUpdateComplete()
     // close.
     if (quitAfterUpdate)
         QCoreApplication::quit();
-}
-
-// --- Settings and User Modes pages -----------------------------------------------------------
-
-void UpdateRepair::on_tabWidget_currentChanged(int)
-{
-    requestPageData();
-}
-
-void UpdateRepair::requestPageData()
-{
-    // A disabled tab widget disables its pages: nothing goes out while a request is
-    // outstanding, while scanning or updating, or for a page the device does not offer.
-    QWidget *page = ui->tabWidget->currentWidget();
-    if (ui->devicesList->currentRow() < 0 || !page || !page->isEnabled())
-        return;
-    if (page != ui->tabSettings && page != ui->tabUserMode)
-        return;
-    DeviceDescription desc;
-    if (!beginDeviceRequest(desc))
-        return;
-    if (page == ui->tabSettings) {
-        flagsError = false;
-        flagsAction->get(desc);
-    } else {
-        userModeError = false;
-        userModeWriting = false;
-        userModeIndex = 0;
-        userModeDevice = desc;
-        userModeAction->get(userModeDevice, UserModeRequest, userModeIndex);
-    }
-}
-
-bool UpdateRepair::beginDeviceRequest(DeviceDescription &out)
-{
-    if (!currentDevice(out)) {
-        warn(tr("Please select a device from the list"));
-        return false;
-    }
-    setConfigReady(false);
-    qCDebug(defaultLog) << "Selected device:" << out.product;
-    return true;
-}
-
-void UpdateRepair::onGetDeviceFlagsComplete(
-    uint8_t, const QSharedPointer<uint8_t> &ptr, uint16_t size)
-{
-    setConfigReady(true);
-    const std::optional<unsigned char> flags = DeviceFlagsAction::fromData(ptr, size);
-    if (flagsError || !flags)
-        return;
-    ui->keepAspectRatioCheckBox->setChecked(*flags & DeviceFlags::KeepAspectRatio);
-    ui->performanceModeCheckBox->setChecked(*flags & DeviceFlags::PerformanceMode);
-    ui->audioSelectorCheckBox->setChecked(*flags & DeviceFlags::AudioSelector);
-    ui->tabSettings->setEnabled(true);
-}
-
-void UpdateRepair::on_updateSettingsButton_clicked()
-{
-    DeviceDescription desc;
-    if (!beginDeviceRequest(desc))
-        return;
-    flagsError = false;
-    // The firmware's other bits are its own; the host writes them as 0.
-    flagsAction->set(desc,
-        DeviceFlags::fromSwitches(ui->keepAspectRatioCheckBox->isChecked(),
-            ui->performanceModeCheckBox->isChecked(), ui->audioSelectorCheckBox->isChecked()));
-}
-
-void UpdateRepair::onSetDeviceFlagsComplete(uint8_t)
-{
-    setConfigReady(true);
-    ui->tabSettings->setEnabled(true);
-}
-
-void UpdateRepair::onDeviceFlagsError(uint8_t, const QString &text)
-{
-    qCDebug(defaultLog) << "Setting/getting flags error" << text;
-    flagsError = true;
-    QMessageBox::critical(this, tr("Device Access Error"), text);
-}
-
-UpdateRepair::UserModeWidgets UpdateRepair::userModeWidgets(uint16_t index) const
-{
-    const UserModeWidgets all[] = {{ui->userMode1, ui->userMode1Width, ui->userMode1Height},
-        {ui->userMode2, ui->userMode2Width, ui->userMode2Height},
-        {ui->userMode3, ui->userMode3Width, ui->userMode3Height}};
-    return all[index];
-}
-
-void UpdateRepair::showUserMode(uint16_t index, const UserMode &mode)
-{
-    const UserModeWidgets widgets = userModeWidgets(index);
-    widgets.box->setChecked(mode.disabled == 0);
-    widgets.width->setValue(mode.width);
-    widgets.height->setValue(mode.height);
-}
-
-// The three modes go one request after another, each started by the completion of the one
-// before, so that a failure stops the sequence where it happened.
-void UpdateRepair::onGetUserModeComplete(uint8_t, const QSharedPointer<uint8_t> &ptr, uint16_t size)
-{
-    const std::optional<UserMode> mode = UserModeAction::fromData(ptr, size);
-    if (userModeError || !mode) {
-        setConfigReady(true);
-        if (userModeError)
-            ui->tabUserMode->setEnabled(false);
-        return;
-    }
-    showUserMode(userModeIndex, *mode);
-    if (userModeIndex >= LastUserMode) {
-        setConfigReady(true);
-        return;
-    }
-    ++userModeIndex;
-    userModeAction->get(userModeDevice, UserModeRequest, userModeIndex);
-}
-
-void UpdateRepair::on_updateUserModesButton_clicked()
-{
-    DeviceDescription desc;
-    if (!beginDeviceRequest(desc))
-        return;
-    userModeError = false;
-    userModeWriting = false;
-    userModeIndex = 0;
-    userModeDevice = desc;
-    writeUserMode(0);
-}
-
-void UpdateRepair::writeUserMode(uint16_t index)
-{
-    const UserModeWidgets widgets = userModeWidgets(index);
-    userModeWriting = true;
-    UserMode mode;
-    mode.width = uint16_t(widgets.width->value());
-    mode.height = uint16_t(widgets.height->value());
-    mode.disabled = widgets.box->isChecked() ? 0 : 1;
-    userModeAction->set(userModeDevice, mode, UserModeRequest, index);
-}
-
-void UpdateRepair::onSetUserModeComplete(uint8_t)
-{
-    if (userModeError || userModeIndex >= LastUserMode) {
-        setConfigReady(true);
-        return;
-    }
-    ++userModeIndex;
-    writeUserMode(userModeIndex);
-}
-
-void UpdateRepair::onUserModeError(uint8_t, const QString &text)
-{
-    qCDebug(defaultLog) << "Setting/getting user mode error" << text;
-    userModeError = true;
-    // A failed read only leaves the page disabled; a failed write is the user's own change
-    // not reaching the device, which is worth a box.
-    if (userModeWriting)
-        QMessageBox::critical(this, tr("Device Access Error"), text);
-}
-
-void UpdateRepair::onInputStatusTimer()
-{
-    DeviceDescription desc;
-    if (currentDevice(desc))
-        inputStatusAction->get(desc);
-}
-
-void UpdateRepair::onGetDeviceInputStatusComplete(
-    uint8_t, const QSharedPointer<uint8_t> &ptr, uint16_t size)
-{
-    ui->inputSignalLabel->setText(inputStatusText(ptr, size));
 }

@@ -1,18 +1,15 @@
 #pragma once
 
-#include "configdeviceactions.h"
-#include "configdevicetask.h"
 #include "devicedescription.h"
 #include "devicefilter.h"
 #include "devicescanner.h"
-#include "updatepacing.h"
-#include "updatetask.h"
+#include "devicesettings.h"
+#include "inputsignalpoller.h"
+#include "updatejob.h"
 
 #include <QByteArray>
 #include <QDialog>
-#include <QSharedPointer>
 #include <QString>
-#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -51,7 +48,7 @@ public:
     // A Linux file name need not be valid UTF-8, and the text alone may name another file.
     void setFirmwareFile(const QByteArray &path);
     // Whether the input signal is being polled: only while the window is ready.
-    bool isPollingInputSignal() const { return inputStatusTimer.isActive(); }
+    bool isPollingInputSignal() const { return inputSignal->isActive(); }
 
 public slots:
     // Refused while an update runs: the window stays until the device is safe to unplug.
@@ -78,14 +75,7 @@ private slots:
     void onUpdateProgress(int progress);
     void onUpdateComplete();
     void onUpdateError(const QString &text);
-    void onGetDeviceFlagsComplete(uint8_t req, const QSharedPointer<uint8_t> &ptr, uint16_t size);
-    void onSetDeviceFlagsComplete(uint8_t req);
-    void onDeviceFlagsError(uint8_t req, const QString &text);
-    void onGetDeviceInputStatusComplete(
-        uint8_t req, const QSharedPointer<uint8_t> &ptr, uint16_t size);
-    void onGetUserModeComplete(uint8_t req, const QSharedPointer<uint8_t> &ptr, uint16_t size);
-    void onSetUserModeComplete(uint8_t req);
-    void onUserModeError(uint8_t req, const QString &text);
+    void onSettingsFinished(const SettingsResult &result);
     void onInputStatusTimer();
 
 private:
@@ -105,27 +95,22 @@ private:
         QSpinBox *height;
     };
     UserModeWidgets userModeWidgets(uint16_t index) const;
-    void writeUserMode(uint16_t index);
     void showUserMode(uint16_t index, const UserMode &mode);
     void warn(const QString &text);
 
     std::unique_ptr<Ui::UpdateRepair> ui;
     DeviceScanner *scanner;
-    UpdateTask *updateTask;
-    ConfigDeviceTask *configTask;
-    DeviceFlagsAction *flagsAction;
-    InputStatusAction *inputStatusAction;
-    UserModeAction *userModeAction;
+    UpdateJob *updateJob;
+    DeviceRequests *deviceRequests;
+    DeviceSettings *settings;
+    InputSignalPoller *inputSignal;
     bool configReady = false;
-    bool flagsError = false;
     bool updateFailed = false;
-    bool userModeError = false;
-    bool userModeWriting = false;
-    uint16_t userModeIndex = 0;
-    DeviceDescription userModeDevice;
+    // The page whose request `settings` is carrying out, and whether it writes.
+    QWidget *settingsPage = nullptr;
+    bool settingsWriting = false;
     DeviceFilter deviceFilter;
     bool autoUpdate;
-    QTimer inputStatusTimer;
     // From the start of an update to its `complete`: the window refuses to close.
     bool updating = false;
     // The session ended during the update: the application quits at its `complete`.

@@ -2,6 +2,7 @@
 
 #include "controlrequest.h"
 #include "debuglog.h"
+#include "updateplan.h"
 #include "usberrortext.h"
 
 #include <QCoreApplication>
@@ -13,10 +14,10 @@
 
 namespace {
 
-// The download takes the progress from 2 to 15; the flashing steps after the restart go on
-// from 15.
-constexpr uint64_t progressFrom = 2;
-constexpr uint64_t progressSpan = 13;
+// The download takes the progress from the package check's end to where the flashing steps
+// after the restart start.
+constexpr uint64_t progressFrom = UpdatePlan::PackageChecked;
+constexpr uint64_t progressSpan = UpdatePlan::SandboxLoaded - UpdatePlan::PackageChecked;
 
 int ramTransfer(libusb_device_handle *handle, uint8_t requestType, uint32_t address, uint8_t *data,
     std::size_t length)

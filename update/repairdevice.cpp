@@ -9,9 +9,6 @@
 
 namespace {
 
-// The flashing steps after a repair go on from where the download ended.
-constexpr int stepsStartPercent = 15;
-
 // Opens the restarted device on the port `search` names, under each sandbox id in turn. The
 // sandbox microcode enumerates afresh, possibly without a usable driver, so a device that is
 // there but refuses to open gets the driver installed and one more try before the next id.
@@ -92,5 +89,5 @@ int repairDevice(UpdateRun &run, ZipArchive &archive, const DeviceDescription &d
         return -1;
 
     UpdateRun::pause(run.pacing.reopenPause);
-    return runUpdateSteps(run, stepsStartPercent, archive);
+    return runUpdateSteps(run, UpdatePlan::stepsStart(true), archive);
 }

@@ -8,24 +8,6 @@
 
 #include <QDebug>
 
-std::vector<UpdateStepRange> updateStepRanges(const PackageMembers &members, int startPercent)
-{
-    std::vector<UpdateStep> steps;
-    if (!members.skipFirmware)
-        steps = {UpdateStep::Microcode, UpdateStep::FpgaImage};
-    if (members.updateEdid)
-        steps.push_back(UpdateStep::Edid);
-    std::vector<UpdateStepRange> ranges;
-    // The range is split evenly; the rest of the division is left over at the top, which the
-    // run's own 100 covers.
-    const int span = steps.empty() ? 0 : (100 - startPercent) / int(steps.size());
-    for (size_t i = 0; i < steps.size(); ++i) {
-        const int from = startPercent + int(i) * span;
-        ranges.push_back({steps[i], from, from + span});
-    }
-    return ranges;
-}
-
 int runUpdateSteps(UpdateRun &run, int startPercent, ZipArchive &archive)
 {
     const ProductInfo *product = run.product.info;

@@ -1,23 +1,8 @@
 #pragma once
 
-#include "packagecheck.h"
+#include "updateplan.h"
 #include "updaterun.h"
 #include "ziparchive.h"
-
-#include <vector>
-
-enum class UpdateStep { Microcode, FpgaImage, Edid };
-
-// The part of the progress range one step reports in.
-struct UpdateStepRange {
-    UpdateStep step;
-    int from;
-    int to;
-};
-
-// The steps `members` allow, in order, with the range each gets when the steps start at
-// `startPercent` (2 for an update, 15 after a repair's download).
-std::vector<UpdateStepRange> updateStepRanges(const PackageMembers &members, int startPercent);
 
 // The flashing steps of an update: the FX3 microcode and the FPGA image (unless the package
 // holds only the EDID), then the EDID when the package has it. The range from `startPercent`

@@ -7,6 +7,7 @@
 #include "productidentify.h"
 #include "repairdevice.h"
 #include "sleepinhibitor.h"
+#include "updateplan.h"
 #include "updaterun.h"
 #include "updatesteps.h"
 #include "ziparchive.h"
@@ -29,17 +30,60 @@ signals:
     void progress(int percent);
     void complete();
     void error(const QString &text);
+    void phaseProgress(int percent, UpdatePhase phase);
+    void packageReport(const PackageReport &report);
 
 public slots:
     void update(DeviceDescription desc, QString fwFileName);
     void updateFile(DeviceDescription desc, QByteArray fwFilePath);
+    void check(QByteArray fwFilePath);
 
 private:
     void runWhole(const DeviceDescription &desc, const QString &shown, const QByteArray &path);
     int run(const DeviceDescription &desc, const QString &shown, QByteArray path);
+    void report(int percent);
 
     UpdatePacing pacing_;
+    // The phase of this run's values: whether it repairs, and its steps once the package
+    // names them.
+    bool repair_ = false;
+    std::vector<UpdateStepRange> ranges_;
 };
+
+void Worker::report(int percent)
+{
+    emit progress(percent);
+    emit phaseProgress(percent, updatePhaseAt(percent, repair_, ranges_));
+}
+
+void Worker::check(QByteArray fwFilePath)
+{
+    ZipArchive archive(fwFilePath.toStdString());
+    if (!archive.isOpen()) {
+        PackageReport report;
+        report.refusal = tr("Cannot open firmware package: %1")
+                             .arg(QString::fromLocal8Bit(archive.errorString().c_str()));
+        emit packageReport(report);
+        emit complete();
+        return;
+    }
+    QString refusal;
+    const ErrorReporter note = [&](const QString &text) {
+        if (refusal.isEmpty())
+            refusal = text;
+    };
+    ProductMatch match;
+    PackageMembers members;
+    PreparedPackage prepared;
+    // A package that is fine for a working device but cannot bring back a bricked one is
+    // worth knowing about before it is needed.
+    const bool passed = identifyProduct(archive, match, note) >= 0
+        && checkPackageMembers(archive, *match.info, members, note) >= 0
+        && preflightPackage(archive, *match.info, members, !members.skipFirmware, prepared, note)
+            >= 0;
+    emit packageReport(makePackageReport(archive, match, members, prepared, passed, refusal));
+    emit complete();
+}
 
 void Worker::update(DeviceDescription desc, QString fwFileName)
 {
@@ -84,24 +128,35 @@ int Worker::run(const DeviceDescription &desc, const QString &shown, QByteArray 
         emit error(tr("Cannot open firmware package: %1").arg(reason));
         return -1;
     }
-    emit progress(1);
+    repair_ = desc.mode == SoftRepair || desc.mode == HardRepair;
+    ranges_.clear();
+    report(UpdatePlan::PackageOpened);
 
     UpdateRun run;
     run.pacing = pacing_;
-    run.progress = [this](int percent) { emit progress(percent); };
-    run.error = [this](const QString &text) { emit error(text); };
+    run.progress = [this](int percent) { report(percent); };
+    QString refusal;
+    run.error = [this, &refusal](const QString &text) {
+        if (refusal.isEmpty())
+            refusal = text;
+        emit error(text);
+    };
 
     // Everything the steps will write is checked before the device is touched, so a package
     // that would fail half-way leaves the device's flash as it was.
-    if (identifyProduct(archive, run.product, run.error) < 0
-        || checkPackageMembers(archive, *run.product.info, run.members, run.error) < 0
-        || !isDeviceCompatible(*run.product.info, desc, run.error)
-        || preflightPackage(archive, *run.product.info, run.members,
-               desc.mode == SoftRepair || desc.mode == HardRepair, run.prepared, run.error)
-            < 0)
+    const bool passed = identifyProduct(archive, run.product, run.error) >= 0
+        && checkPackageMembers(archive, *run.product.info, run.members, run.error) >= 0
+        && isDeviceCompatible(*run.product.info, desc, run.error)
+        && preflightPackage(
+               archive, *run.product.info, run.members, repair_, run.prepared, run.error)
+            >= 0;
+    emit packageReport(
+        makePackageReport(archive, run.product, run.members, run.prepared, passed, refusal));
+    if (!passed)
         return -1;
+    ranges_ = updateStepRanges(run.members, UpdatePlan::stepsStart(repair_));
     run.sandboxIds = run.product.info->sandboxIds;
-    emit progress(2);
+    report(UpdatePlan::PackageChecked);
 
     run.device = OpenedDevice::open(desc);
     if (!run.device) {
@@ -113,7 +168,7 @@ int Worker::run(const DeviceDescription &desc, const QString &shown, QByteArray 
     switch (desc.mode) {
     case Normal:
     case DirectUpdate:
-        result = runUpdateSteps(run, 2, archive);
+        result = runUpdateSteps(run, UpdatePlan::stepsStart(false), archive);
         break;
     case SoftRepair:
     case HardRepair:
@@ -126,7 +181,7 @@ int Worker::run(const DeviceDescription &desc, const QString &shown, QByteArray 
     // The repair may have swapped in the restarted device; whichever is open now goes back.
     run.device.close();
     if (result >= 0)
-        emit progress(100);
+        report(100);
     return result;
 }
 
@@ -136,12 +191,17 @@ UpdateTask::UpdateTask(QObject *parent, UpdatePacing pacing)
     : QObject(parent)
 {
     registerUsbMetaTypes();
+    qRegisterMetaType<UpdatePhase>("UpdatePhase");
+    qRegisterMetaType<PackageReport>("PackageReport");
     auto *worker = new Worker(pacing);
     worker->moveToThread(&thread_);
     connect(&thread_, &QThread::finished, worker, &QObject::deleteLater);
     connect(worker, &Worker::complete, this, &UpdateTask::complete);
     connect(worker, &Worker::progress, this, &UpdateTask::progress);
     connect(worker, &Worker::error, this, &UpdateTask::error);
+    connect(worker, &Worker::phaseProgress, this, &UpdateTask::phaseProgress);
+    connect(worker, &Worker::packageReport, this, &UpdateTask::packageReport);
+    connect(this, &UpdateTask::checkFile, worker, &Worker::check);
     connect(this, &UpdateTask::start, worker, &Worker::update);
     connect(this, &UpdateTask::startFile, worker, &Worker::updateFile);
     thread_.start(QThread::InheritPriority);

@@ -3,7 +3,7 @@
 #include "clirunner.h"
 #include "identity.h"
 #include "libusbguard.h"
-#include "packagepath.h"
+#include "packagefile.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -74,7 +74,7 @@ int main(int argc, char *argv[])
     }
     if (arguments.command == CliCommand::Check || arguments.command == CliCommand::Update) {
         arguments.packageFile
-            = argumentPathBytes(arguments.package, argc, argv, &arguments.packageFileError);
+            = packagefile::fromArgument(arguments.package, argc, argv, &arguments.packageFileError);
     }
     if (!arguments.debug) {
         // The diagnostics the window leaves on standard error would bury the tool's own

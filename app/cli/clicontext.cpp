@@ -1,0 +1,102 @@
+#include "clicontext.h"
+
+#include "clidevices.h"
+#include "clioutput.h"
+#include "devicescanner.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+using namespace clidevices;
+
+QString cliText(const char *text)
+{
+    return QCoreApplication::translate("CommandLine", text);
+}
+
+CliContext::CliContext(QTextStream &out, QTextStream &err, bool terminal,
+    const UpdatePacing &pacing, const CliArguments &arguments)
+    : out(out)
+    , err(err)
+    , terminal(terminal)
+    , pacing(pacing)
+    , arguments(arguments)
+{
+}
+
+void CliContext::printLine(const QString &line)
+{
+    out << clioutput::escapedText(line) << Qt::endl;
+}
+
+void CliContext::printError(const QString &text)
+{
+    err << clioutput::escapedText(text) << Qt::endl;
+}
+
+bool CliContext::outputGone() const
+{
+    const auto *device = dynamic_cast<const clioutput::DescriptorOutput *>(out.device());
+    return device && device->readerGone();
+}
+
+void CliContext::printJson(const QJsonObject &object)
+{
+    out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
+}
+
+void CliContext::fail(const QString &text, const QJsonObject &extra)
+{
+    printError(text);
+    if (arguments.json) {
+        QJsonObject object = extra;
+        object.insert("error", text);
+        // An update's output is a stream of events; its failures before the start are events
+        // too.
+        if (arguments.command == CliCommand::Update) {
+            object.insert("event", "error");
+            object.insert("message", text);
+        }
+        printJson(object);
+    }
+}
+
+std::vector<DeviceDescription> CliContext::scan(QStringList &errors)
+{
+    std::vector<DeviceDescription> devices;
+    DeviceScanner scanner;
+    QObject::connect(&scanner, &DeviceScanner::newDevice,
+        [&](const DeviceDescription &desc) { devices.push_back(desc); });
+    QObject::connect(&scanner, &DeviceScanner::error, [&](const QString &text) { errors << text; });
+    waitFor(&scanner, &DeviceScanner::complete, [&] { emit scanner.scan(); });
+    return devices;
+}
+
+int CliContext::selectOne(DeviceDescription &chosen)
+{
+    QStringList errors;
+    const std::vector<DeviceDescription> all = scan(errors);
+    const std::vector<DeviceDescription> matches
+        = selectDevices(all, arguments.filter, arguments.port);
+    for (const QString &text : errors)
+        printError(text);
+    if (matches.size() == 1) {
+        chosen = matches.front();
+        return CliExit::Success;
+    }
+    // The candidates are named so the next try can pick one by serial or port.
+    const std::vector<DeviceDescription> &candidates = matches.empty() ? all : matches;
+    QJsonArray array;
+    for (const DeviceDescription &desc : candidates)
+        array.append(deviceJson(desc));
+    const QString text = matches.empty()
+        ? (all.empty() ? cliText("No device found.")
+                       : cliText("No device matches; the devices found are:"))
+        : QCoreApplication::translate("CommandLine",
+            "%n devices match; choose one with --serial or --port:", nullptr, int(matches.size()));
+    fail(text, {{"candidates", array}});
+    for (const DeviceDescription &desc : candidates)
+        err << "  " << deviceLine(desc) << Qt::endl;
+    return CliExit::NoDevice;
+}

@@ -1,0 +1,80 @@
+#include "clicommands.h"
+#include "clicontext.h"
+#include "clidevices.h"
+#include "cliprogress.h"
+#include "packagefile.h"
+#include "terminationsignals.h"
+
+#include <QCoreApplication>
+
+int runUpdate(CliContext &cli)
+{
+    const CliArguments &arguments = cli.arguments;
+    TerminationSignals termination;
+    bool updating = false;
+    bool stopRequested = false;
+    QObject::connect(&termination, &TerminationSignals::received, [&](int) {
+        if (stopRequested)
+            return;
+        stopRequested = true;
+        if (!updating)
+            return;
+        const QString text = cliText("Signal received: the update goes on, and the tool stops "
+                                     "when it ends. Do not unplug the device.");
+        cli.printError(text);
+        if (arguments.json)
+            cli.printJson({{"event", "notice"}, {"message", text}});
+    });
+
+    if (arguments.packageFile.isNull()) {
+        cli.fail(packagefile::openError(arguments.packageFileError));
+        return CliExit::Failed;
+    }
+    DeviceDescription desc;
+    const int selected = cli.selectOne(desc);
+    if (selected != CliExit::Success)
+        return selected;
+    // A signal during the scan stops here, before any write.
+    QCoreApplication::processEvents();
+    if (stopRequested) {
+        cli.fail(cliText("Interrupted before the update started; nothing was written."));
+        return CliExit::Failed;
+    }
+
+    UpdateJob job(nullptr, cli.pacing);
+    QStringList errors;
+    CliProgress progress(cli);
+    QObject::connect(
+        &job, &UpdateJob::step, [&](int percent, const QString &key, const QString &label) {
+            // Only the run's end tells whether 100 is "done": the last step's completion
+            // request may still fail.
+            if (percent >= 100)
+                return;
+            progress.show(percent, key, label);
+        });
+    QObject::connect(&job, &UpdateJob::error, [&](const QString &text) {
+        errors << text;
+        progress.interrupt();
+        cli.printError(text);
+        if (arguments.json)
+            cli.printJson({{"event", "error"}, {"message", text}});
+    });
+
+    if (!arguments.json)
+        cli.out << cliText("Updating %1").arg(clidevices::deviceLine(desc)) << Qt::endl;
+    updating = true;
+    CliContext::waitFor(
+        &job, &UpdateJob::complete, [&] { job.startFile(desc, arguments.packageFile); });
+    updating = false;
+
+    const bool ok = errors.isEmpty();
+    progress.finish(ok);
+    if (arguments.json) {
+        cli.printJson({{"event", "end"}, {"result", ok ? "success" : "failure"},
+            {"exitStatus", ok ? CliExit::Success : CliExit::Failed},
+            {"device", clidevices::deviceJson(desc)}});
+    } else {
+        cli.printLine(ok ? cliText("Update completed") : cliText("Update failed"));
+    }
+    return ok ? CliExit::Success : CliExit::Failed;
+}
