@@ -100,3 +100,19 @@ int CliContext::selectOne(DeviceDescription &chosen)
         err << "  " << deviceLine(desc) << Qt::endl;
     return CliExit::NoDevice;
 }
+
+CliSettings::CliSettings(CliContext &cli)
+    : cli_(cli)
+    , settings_(requests_)
+{
+    QObject::connect(&settings_, &DeviceSettings::finished,
+        [this](const SettingsResult &end) { result_ = end; });
+}
+
+bool CliSettings::run(const std::function<void(DeviceSettings &)> &send)
+{
+    CliContext::waitFor(&settings_, &DeviceSettings::finished, [&] { send(settings_); });
+    if (!result_.ok)
+        cli_.fail(result_.error.isEmpty() ? cliText("request not supported") : result_.error);
+    return result_.ok;
+}

@@ -2,6 +2,8 @@
 
 #include "cliarguments.h"
 #include "devicedescription.h"
+#include "devicerequests.h"
+#include "devicesettings.h"
 #include "updatejob.h"
 
 #include <QEventLoop>
@@ -67,4 +69,21 @@ public:
         start();
         loop.exec();
     }
+};
+
+// The device's settings as the commands ask for them: one whole request at a time, waited for;
+// a failure is reported through the context ("request not supported" when the device answered
+// without data) and leaves false.
+class CliSettings
+{
+public:
+    explicit CliSettings(CliContext &cli);
+    bool run(const std::function<void(DeviceSettings &)> &send);
+    const SettingsResult &result() const { return result_; }
+
+private:
+    CliContext &cli_;
+    DeviceRequests requests_;
+    DeviceSettings settings_;
+    SettingsResult result_;
 };

@@ -1,6 +1,5 @@
 #include "clicommands.h"
 #include "clicontext.h"
-#include "devicerequests.h"
 #include "devicesettings.h"
 
 #include <algorithm>
@@ -44,28 +43,18 @@ int runSettings(CliContext &cli)
         }
     }
 
-    DeviceRequests requests;
-    DeviceSettings settings(requests);
-    SettingsResult result;
-    QObject::connect(
-        &settings, &DeviceSettings::finished, [&](const SettingsResult &end) { result = end; });
-    const auto request = [&](const std::function<void()> &send) {
-        CliContext::waitFor(&settings, &DeviceSettings::finished, send);
-        if (!result.ok)
-            cli.fail(result.error.isEmpty() ? cliText("request not supported") : result.error);
-        return result.ok;
-    };
+    CliSettings settings(cli);
 
-    if (!request([&] { settings.readSwitches(desc); }))
+    if (!settings.run([&](DeviceSettings &device) { device.readSwitches(desc); }))
         return CliExit::Failed;
     const bool change = std::any_of(std::begin(switches), std::end(switches),
         [&](const Switch &one) { return bool(arguments.*one.wanted); });
     if (change) {
-        DeviceSwitches value = result.switches;
+        DeviceSwitches value = settings.result().switches;
         for (const Switch &one : switches)
             value[one.which] = (arguments.*one.wanted).value_or(value[one.which]);
-        if (!request([&] { settings.writeSwitches(desc, value); })
-            || !request([&] { settings.readSwitches(desc); }))
+        if (!settings.run([&](DeviceSettings &device) { device.writeSwitches(desc, value); })
+            || !settings.run([&](DeviceSettings &device) { device.readSwitches(desc); }))
             return CliExit::Failed;
     }
 
@@ -73,7 +62,7 @@ int runSettings(CliContext &cli)
     for (const Switch &one : switches) {
         if (!(desc.capabilities & switchCapability(one.which)))
             continue;
-        const bool on = result.switches[one.which];
+        const bool on = settings.result().switches[one.which];
         object.insert(one.key, on);
         if (!arguments.json)
             cli.printLine(

@@ -1,6 +1,5 @@
 #include "clicommands.h"
 #include "clicontext.h"
-#include "devicerequests.h"
 #include "devicesettings.h"
 
 #include <QJsonArray>
@@ -17,22 +16,12 @@ int runUserModes(CliContext &cli)
         return CliExit::Failed;
     }
 
-    DeviceRequests requests;
-    DeviceSettings settings(requests);
-    SettingsResult result;
-    QObject::connect(
-        &settings, &DeviceSettings::finished, [&](const SettingsResult &end) { result = end; });
-    const auto request = [&](const std::function<void()> &send) {
-        CliContext::waitFor(&settings, &DeviceSettings::finished, send);
-        if (!result.ok)
-            cli.fail(result.error.isEmpty() ? cliText("request not supported") : result.error);
-        return result.ok;
-    };
+    CliSettings settings(cli);
 
-    if (!request([&] { settings.readUserModes(desc); }))
+    if (!settings.run([&](DeviceSettings &device) { device.readUserModes(desc); }))
         return CliExit::Failed;
     if (!arguments.modes.empty()) {
-        UserModes modes = result.modes;
+        UserModes modes = settings.result().modes;
         for (const UserModeChange &change : arguments.modes) {
             UserMode &mode = modes[change.index];
             mode.disabled = change.offered ? 0 : 1;
@@ -41,14 +30,14 @@ int runUserModes(CliContext &cli)
                 mode.height = change.height;
             }
         }
-        if (!request([&] { settings.writeUserModes(desc, modes); })
-            || !request([&] { settings.readUserModes(desc); }))
+        if (!settings.run([&](DeviceSettings &device) { device.writeUserModes(desc, modes); })
+            || !settings.run([&](DeviceSettings &device) { device.readUserModes(desc); }))
             return CliExit::Failed;
     }
 
     QJsonArray array;
     for (uint16_t index = 0; index < UserModeCount; ++index) {
-        const UserMode &mode = result.modes[index];
+        const UserMode &mode = settings.result().modes[index];
         array.append(QJsonObject {{"mode", index + 1}, {"offered", mode.disabled == 0},
             {"width", mode.width}, {"height", mode.height}});
         const QString size = QString("%1x%2").arg(mode.width).arg(mode.height);
