@@ -278,7 +278,7 @@ private slots:
             while (::write(held[1], page.constData(), size_t(page.size())) > 0) { }
             cli.env.insert("LUMEXOR_VIRTUAL_LOG", log);
         }
-        cli.start({"update", sample("kestrel3"), "--port", "2-1.2", "--json"});
+        QVERIFY(cli.start({"update", sample("kestrel3"), "--port", "2-1.2", "--json"}));
         const qint64 pid = cli.process.processId();
         QVERIFY(QTest::qWaitFor(
             [&] {
