@@ -23,35 +23,30 @@ void tst_CommandLine::walk_data()
     QTest::addColumn<QByteArray>("firmware");
     QTest::addColumn<bool>("autoUpdate");
 
-    QTest::newRow("none") << QByteArrayList() << 0 << 0 << "" << QByteArray() << false;
-    QTest::newRow("vid hex") << QByteArrayList {"-vid", "1a2b"} << 0x1A2B << 0 << "" << QByteArray()
-                             << false;
-    QTest::newRow("pid 0x prefix")
-        << QByteArrayList {"-pid", "0x0abc"} << 0 << 0x0ABC << "" << QByteArray() << false;
-    QTest::newRow("pid garbage is any")
-        << QByteArrayList {"-pid", "zz"} << 0 << 0 << "" << QByteArray() << false;
-    QTest::newRow("value-taking option last")
-        << QByteArrayList {"-update", "-serial"} << 0 << 0 << "" << QByteArray() << true;
-    QTest::newRow("value is taken whatever it is")
-        << QByteArrayList {"-serial", "-update"} << 0 << 0 << "-update" << QByteArray() << false;
-    QTest::newRow("last one wins")
-        << QByteArrayList {"-vid", "1", "-vid", "2"} << 2 << 0 << "" << QByteArray() << false;
-    QTest::newRow("case-sensitive")
-        << QByteArrayList {"-VID", "1a2b"} << 0 << 0 << "" << QByteArray() << false;
-    QTest::newRow("help has no effect") << QByteArrayList {"-help", "-firmware", "/tmp/a b.fw"} << 0
-                                        << 0 << "" << QByteArray("/tmp/a b.fw") << false;
-    QTest::newRow("update without firmware")
-        << QByteArrayList {"-update"} << 0 << 0 << "" << QByteArray() << true;
-    QTest::newRow("serial as UTF-8")
-        << QByteArrayList {"-serial", "Größe-Ω"} << 0 << 0 << "Größe-Ω" << QByteArray() << false;
+    const auto row = [](const char *name, const QByteArrayList &args, int vid, int pid,
+                         const QString &serial, const QByteArray &firmware, bool autoUpdate) {
+        QTest::newRow(name) << args << vid << pid << serial << firmware << autoUpdate;
+    };
+    row("none", {}, 0, 0, "", {}, false);
+    row("vid hex", {"-vid", "1a2b"}, 0x1A2B, 0, "", {}, false);
+    row("pid 0x prefix", {"-pid", "0x0abc"}, 0, 0x0ABC, "", {}, false);
+    row("pid garbage is any", {"-pid", "zz"}, 0, 0, "", {}, false);
+    row("value-taking option last", {"-update", "-serial"}, 0, 0, "", {}, true);
+    row("value is taken whatever it is", {"-serial", "-update"}, 0, 0, "-update", {}, false);
+    row("last one wins", {"-vid", "1", "-vid", "2"}, 2, 0, "", {}, false);
+    row("case-sensitive", {"-VID", "1a2b"}, 0, 0, "", {}, false);
+    row("help has no effect", {"-help", "-firmware", "/tmp/a b.fw"}, 0, 0, "", "/tmp/a b.fw",
+        false);
+    row("update without firmware", {"-update"}, 0, 0, "", {}, true);
+    row("serial as UTF-8", {"-serial", "Größe-Ω"}, 0, 0, "Größe-Ω", {}, false);
     // Shown with U+FFFD, as is a file named with the UTF-8 of U+FFFD: only the bytes tell
     // the two apart.
-    QTest::newRow("firmware name not UTF-8")
-        << QByteArrayList {"-firmware", "/tmp/pkg-\xff.fw"} << 0 << 0 << ""
-        << QByteArray("/tmp/pkg-\xff.fw") << false;
-    QTest::newRow("everything") << QByteArrayList {"stray", "-vid", "2B77", "-pid", "3621",
-        "-serial", "A1B2C3", "-firmware", "pkg.fw", "-update"}
-                                << 0x2B77 << 0x3621 << "A1B2C3" << QByteArray("pkg.fw") << true;
+    row("firmware name not UTF-8", {"-firmware", "/tmp/pkg-\xff.fw"}, 0, 0, "", "/tmp/pkg-\xff.fw",
+        false);
+    row("everything",
+        {"stray", "-vid", "2B77", "-pid", "3621", "-serial", "A1B2C3", "-firmware", "pkg.fw",
+            "-update"},
+        0x2B77, 0x3621, "A1B2C3", "pkg.fw", true);
 }
 
 void tst_CommandLine::walk()

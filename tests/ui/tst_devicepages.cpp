@@ -1,20 +1,13 @@
-#include "boxwatcher.h"
-#include "bustestcase.h"
 #include "window.h"
 
 #include <QtTest>
 #include <QtWidgets>
 #include <libusb.h>
 
-#include <cstring>
-
 using uitest::norby;
 using uitest::Window;
-using vdev::NorbySettings;
 using vdev::NorbyState;
 using namespace std::chrono_literals;
-
-Q_DECLARE_METATYPE(NorbySettings::InputStatusBlock)
 
 namespace {
 
@@ -29,25 +22,9 @@ QStringList requests(vusb::NodeId node, uint8_t request)
     return lines;
 }
 
-NorbySettings::UserModeBlock userMode(uint16_t width, uint16_t height, uint8_t disabled)
+vdev::NorbySettings::UserModeBlock userMode(uint16_t width, uint16_t height, uint8_t disabled)
 {
     return {uint8_t(width), uint8_t(width >> 8), uint8_t(height), uint8_t(height >> 8), disabled};
-}
-
-NorbySettings::InputStatusBlock inputStatus(const char *description, const char *label,
-    uint32_t milliHz, uint16_t width, uint16_t height, bool interlaced)
-{
-    NorbySettings::InputStatusBlock block {};
-    std::memcpy(block.data(), description, std::min<size_t>(std::strlen(description), 12));
-    std::memcpy(block.data() + 12, label, std::min<size_t>(std::strlen(label), 8));
-    for (int i = 0; i < 4; ++i)
-        block[20 + i] = uint8_t(milliHz >> (8 * i));
-    block[24] = uint8_t(width);
-    block[25] = uint8_t(width >> 8);
-    block[26] = uint8_t(height);
-    block[27] = uint8_t(height >> 8);
-    block[28] = interlaced;
-    return block;
 }
 
 const char SettingsRead[] = "c0 e2 0 0 1 1000: ";
@@ -56,24 +33,17 @@ const char SettingsRead[] = "c0 e2 0 0 1 1000: ";
 
 // The Settings and User Modes pages and the input-signal line: what goes on the wire when, and
 // what the window shows of the answers.
-class tst_DevicePages : public testsupport::BusTestCase
+class tst_DevicePages : public uitest::WindowTestCase
 {
     Q_OBJECT
 
 private slots:
     void init()
     {
-        testsupport::BusTestCase::init();
-        topology_ = testsupport::Topology::build();
+        uitest::WindowTestCase::init();
         // OSPREYX3 offers every settings block.
         device_ = norby(0x3620, NorbyState::Application);
-        node_ = vusb::Bus::instance().plug(topology_.hub, 1, device_);
-    }
-    void cleanup()
-    {
-        VERIFY_NO_UNEXPECTED_BOXES(boxes_);
-        device_.reset();
-        testsupport::BusTestCase::cleanup();
+        node_ = vusb::Bus::instance().plug(topology.hub, 1, device_);
     }
 
     void settings_data()
@@ -130,56 +100,40 @@ private slots:
         QVERIFY(window.scanned(1));
         window.widget<QCheckBox>("performanceModeCheckBox")->setChecked(true);
         window.showPage("tabSettings");
-        QVERIFY(boxes_.waitForBoxes(1));
-        QCOMPARE(boxes_.takeLines(),
+        QVERIFY(boxes.waitForBoxes(1));
+        QCOMPARE(boxes.takeLines(),
             QStringList {"critical|Device Access Error|Error retreiving config device data: "
                          "req=226, status: Pipe error"});
         QVERIFY(ready(window));
         QCOMPARE(checks(window), QString("-P-"));
     }
 
-    void pageNotOffered_data()
+    void userModesRead_data()
     {
-        QTest::addColumn<int>("state");
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("page");
+        QTest::addColumn<int>("failing"); // 0xB3 read that fails, 0 for none
+        QTest::addColumn<QStringList>("reads");
+        QTest::addColumn<QString>("shown");
 
-        const int soft = int(NorbyState::SoftRepair), app = int(NorbyState::Application);
-        QTest::newRow("soft repair: settings") << soft << QString("3.2.1") << "tabSettings";
-        QTest::newRow("soft repair: user modes") << soft << QString("3.2.1") << "tabUserMode";
-        QTest::newRow("firmware before user modes") << app << QString("2.0") << "tabUserMode";
-    }
-
-    void pageNotOffered()
-    {
-        QFETCH(int, state);
-        QFETCH(QString, version);
-        QFETCH(QString, page);
-
-        vusb::Bus &bus = vusb::Bus::instance();
-        bus.unplug(node_);
-        const auto node = bus.plug(
-            topology_.root1, 2, norby(0x3620, NorbyState(state), "A1", version.toStdString()));
-        Window window;
-        QVERIFY(window.scanned(1));
-        bus.clearTransfers();
-        window.showPage(page.toLatin1().constData());
-        QVERIFY(!window.widget(page.toLatin1().constData())->isEnabled());
-        QVERIFY(window.widget("tabWidget")->isEnabled());
-        QVERIFY(testsupport::wire(node).isEmpty());
+        const QStringList reads {"c0 b3 0 0 5 1000: 80 07 38 04 00",
+            "c0 b3 0 1 5 1000: 00 05 d0 02 01", "c0 b3 0 2 5 1000: ff ff 01 00 00"};
+        QTest::newRow("all three") << 0 << reads << "on 1920x1080;off 1280x720;on 65535x1;";
+        // The sequence stops at the failed read, and the page stays disabled; no box.
+        QTest::newRow("mode 2 fails")
+            << 2 << QStringList {reads[0], "c0 b3 0 1 5 1000: "} << "on 1920x1080;off 0x0;off 0x0;";
     }
 
     void userModesRead()
     {
+        QFETCH(int, failing);
         device_->settings().setUserMode(0, userMode(1920, 1080, 0));
         device_->settings().setUserMode(1, userMode(1280, 720, 1));
         device_->settings().setUserMode(2, userMode(65535, 1, 0));
+        if (failing)
+            vusb::Bus::instance().failRequest(node_, {0xB3, failing, 1});
 
         Window window;
         QVERIFY(readPage(window, "tabUserMode"));
-        QCOMPARE(requests(node_, 0xB3),
-            (QStringList {"c0 b3 0 0 5 1000: 80 07 38 04 00", "c0 b3 0 1 5 1000: 00 05 d0 02 01",
-                "c0 b3 0 2 5 1000: ff ff 01 00 00"}));
+        QTEST(requests(node_, 0xB3), "reads");
         QString shown;
         for (const char *mode : {"userMode1", "userMode2", "userMode3"}) {
             const QByteArray name(mode);
@@ -188,8 +142,8 @@ private slots:
                          .arg(window.widget<QSpinBox>(name + "Width")->value())
                          .arg(window.widget<QSpinBox>(name + "Height")->value());
         }
-        QCOMPARE(shown, QString("on 1920x1080;off 1280x720;on 65535x1;"));
-        QVERIFY(window.widget("tabUserMode")->isEnabled());
+        QTEST(shown, "shown");
+        QCOMPARE(window.widget("tabUserMode")->isEnabled(), failing == 0);
     }
 
     void userModesWrite_data()
@@ -227,19 +181,7 @@ private slots:
         window.click("updateUserModesButton");
         QVERIFY(ready(window));
         QTEST(requests(node_, 0xB3), "writes");
-        QTEST(boxes_.takeLines().join(""), "box");
-    }
-
-    void userModeReadFails()
-    {
-        vusb::Bus::instance().failRequest(node_, {0xB3, 2, 1});
-        device_->settings().setUserMode(0, userMode(800, 600, 0));
-        Window window;
-        QVERIFY(readPage(window, "tabUserMode"));
-        QCOMPARE(requests(node_, 0xB3).size(), 2);
-        QVERIFY(!window.widget("tabUserMode")->isEnabled());
-        QCOMPARE(window.widget<QSpinBox>("userMode1Width")->value(), 800);
-        QVERIFY(boxes_.takeLines().isEmpty()); // a failed read shows no box
+        QTEST(boxes.takeLines().join(""), "box");
     }
 
     void nothingWhileARequestIsOutstanding()
@@ -296,31 +238,24 @@ private slots:
         QCOMPARE(window.starts.count(), 0);
         QVERIFY(window.dialog.isEnabled());
         QVERIFY(window.widget("tabWidget")->isEnabled()); // no Apply under way
-        QVERIFY(boxes_.takeLines().isEmpty());
         for (const QString &line : testsupport::wire(node_))
             QVERIFY2(!line.startsWith("40 "), qPrintable(line));
     }
 
     void inputSignal_data()
     {
-        QTest::addColumn<NorbySettings::InputStatusBlock>("status");
         QTest::addColumn<bool>("unplugged");
         QTest::addColumn<QString>("text");
-
-        QTest::newRow("signal") << inputStatus("Q", "P", 60000, 1920, 1080, false) << false
-                                << "P 1920x1080p@60, Q";
-        QTest::newRow("fractional rate, interlaced") << inputStatus("YUY2", "HDMI", 59940, 1920,
-            1080, true) << false << "HDMI 1920x1080i@59.94, YUY2";
-        QTest::newRow("device gone")
-            << inputStatus("Q", "P", 60000, 1920, 1080, false) << true << "request not supported";
+        QTest::newRow("signal") << false << "P 1920x1080p@60, Q";
+        QTest::newRow("device gone") << true << "request not supported";
     }
 
     void inputSignal()
     {
-        QFETCH(NorbySettings::InputStatusBlock, status);
         QFETCH(bool, unplugged);
-        QFETCH(QString, text);
-        device_->settings().setInputStatus(status);
+        // Description "Q", label "P", 60000 mHz, 1920x1080, progressive.
+        device_->settings().setInputStatus({'Q', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'P', 0, 0, 0, 0,
+            0, 0, 0, 0x60, 0xEA, 0, 0, 0x80, 0x07, 0x38, 0x04, 0});
 
         Window window;
         QVERIFY(window.scanned(1));
@@ -360,8 +295,6 @@ private:
         return letters;
     }
 
-    testsupport::Topology topology_;
-    testsupport::BoxWatcher boxes_;
     std::shared_ptr<vdev::NorbyDevice> device_;
     vusb::NodeId node_ = -1;
 };

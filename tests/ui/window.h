@@ -1,5 +1,7 @@
 #pragma once
 
+#include "boxwatcher.h"
+#include "bustestcase.h"
 #include "devicescanner.h"
 #include "norbydevice.h"
 #include "updaterepair.h"
@@ -104,6 +106,29 @@ private:
     {
         return QTest::qWaitFor([&] { return spy.count() >= count; }, 10000) && spy.count() == count;
     }
+};
+
+// Base of the window tests: every test function starts on the two-bus topology with nothing
+// plugged, and fails if a box was shown that it did not take, or one is still open.
+class WindowTestCase : public testsupport::BusTestCase
+{
+    Q_OBJECT
+
+protected slots:
+    void init()
+    {
+        testsupport::BusTestCase::init();
+        topology = testsupport::Topology::build();
+    }
+    void cleanup()
+    {
+        VERIFY_NO_UNEXPECTED_BOXES(boxes);
+        testsupport::BusTestCase::cleanup();
+    }
+
+protected:
+    testsupport::Topology topology;
+    testsupport::BoxWatcher boxes;
 };
 
 } // namespace uitest
