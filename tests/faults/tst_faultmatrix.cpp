@@ -1,26 +1,21 @@
-#include "bootimage.h"
 #include "bustestcase.h"
-#include "bytes.h"
 #include "configdeviceactions.h"
 #include "configdevicetask.h"
 #include "devicescanner.h"
-#include "edidtext.h"
 #include "norbydevice.h"
-#include "producttable.h"
-#include "updatetask.h"
-#include "zippackage.h"
+#include "quietlogs.h"
+#include "updatepackages.h"
+#include "waitfor.h"
 
-#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QtTest>
 #include <libusb.h>
 
 #include <algorithm>
 #include <array>
-#include <iostream>
 #include <map>
 #include <memory>
-#include <numeric>
+#include <optional>
 #include <vector>
 
 using namespace testsupport;
@@ -36,7 +31,9 @@ using vdev::NorbyState;
 //
 // "unplug" at transfer i: the device leaves the bus right after its transfer i-1 (at 1: before
 // the request starts). In a repair whose transfer i-1 starts the sandbox microcode, the device
-// then stays away after its restart, and the search for it finds nothing.
+// then stays away after its restart, and the search for it finds nothing. After the restart a
+// repair flashes as an update does: its faults reach the second transfer to the restarted device,
+// the rest of its path is the update rows'.
 //
 // LUMEXOR_FAULTMATRIX_LOG=1 keeps the product's debug output and USB logs.
 
@@ -53,78 +50,52 @@ const std::pair<const char *, int> kinds[]
     = {{"error", LIBUSB_ERROR_IO}, {"stall", LIBUSB_ERROR_PIPE}, {"timeout", LIBUSB_ERROR_TIMEOUT},
         {"unplug", LIBUSB_ERROR_NO_DEVICE}};
 
-constexpr uint32_t loadAddress = 0x40000000;
-const QByteArray microcode = patternBytes(8 * 1024 + 4, 1);
-const QByteArray fpga = patternBytes(9 * 1024, 2);
-const QByteArray sandboxCode = patternBytes(600, 3);
-const std::vector<uint8_t> edid = makeEdid(2, 4);
-const UpdatePacing pacing {0ms, 100ms, 0ms, 2000ms}; // the device restarts in 20 ms
+// Two flash chunks of each image, the last one short: a chunk between them would walk the
+// first one's path.
+const PackageImages images {patternBytes(4096 + 4, 1), patternBytes(4096 + 1024, 2)};
+const UpdatePacing pacing {0ms, 0ms, 0ms, 2000ms}; // the devices restart at once
 constexpr int runBoundMs = 10000;
 
-// The texts a request may report: %c a libusb result by name or text, %d one by number, %r the
-// request code in decimal.
-using Templates = std::vector<QRegularExpression>;
-
-Templates templates(std::initializer_list<const char *> texts)
-{
-    static const std::pair<char, const char *> holes[]
-        = {{'c', "(?<code>.+)"}, {'d', "(?<code>-?\\d+)"}, {'r', "(?<request>\\d+)"}};
-    Templates out;
-    for (const char *text : texts) {
-        QString pattern = QRegularExpression::escape(QString::fromUtf8(text));
-        for (const auto &[letter, regex] : holes)
-            pattern.replace(QStringLiteral("\\%") + letter, QLatin1String(regex));
-        out.emplace_back('^' + pattern + '$');
-    }
-    return out;
-}
-
+// The texts a request may report: %c stands for the failed transfer's libusb result, by name,
+// text or number, %r for the request code in decimal.
 // What update/*.cpp says when one of its transfers fails; a text no transfer fault can cause
 // (a package's, a driver's) is no right answer here either.
-const Templates updateTexts
-    = templates({"Cannot Access Device. Administrative privilegies may be required",
-        "Can't initiate EDID IO access (err: %d)", "Can't send EDID data to the device (err: %d)",
-        "Can't finalize EDID IO access (err: %d)",
-        "Error: failed to request flash status for FX3: %c",
-        "Error: failed to request flash status for FPGA: %c",
-        "Error: failed to write FPGA header block:  %c", "Error: failed FPGA CRC check: %c",
-        "Error: failed to start FPGA reflashing: %c", "Error: failed to write FPGA block:  %c",
-        "Error: failed to complete FPGA reflash: %c", "Error: failed to write microcode: %c",
-        "Error: failed to start microcode: %c", "Error: failed to start microcode reflashing: %c",
-        "Error: failed to write microcode block: %c",
-        "Error: failed to complete microcode reflash: %c", "Error: Failed to install driver"});
+const QStringList updateTexts = {"Cannot Access Device. Administrative privilegies may be required",
+    "Can't initiate EDID IO access (err: %c)", "Can't send EDID data to the device (err: %c)",
+    "Can't finalize EDID IO access (err: %c)", "Error: failed to request flash status for FX3: %c",
+    "Error: failed to request flash status for FPGA: %c",
+    "Error: failed to write FPGA header block:  %c", "Error: failed FPGA CRC check: %c",
+    "Error: failed to start FPGA reflashing: %c", "Error: failed to write FPGA block:  %c",
+    "Error: failed to complete FPGA reflash: %c", "Error: failed to write microcode: %c",
+    "Error: failed to start microcode: %c", "Error: failed to start microcode reflashing: %c",
+    "Error: failed to write microcode block: %c", "Error: failed to complete microcode reflash: %c",
+    "Error: Failed to install driver"};
 
 // config/configdevicetask.cpp.
-const Templates configTexts
-    = templates({"Cannot access USB. Administrative rights may be required.",
-        "Error retreiving config device data: req=%r, status: %c",
-        "Error setting device flags: %c"});
+const QStringList configTexts = {"Cannot access USB. Administrative rights may be required.",
+    "Error retreiving config device data: req=%r, status: %c", "Error setting device flags: %c"};
 
-const Templates scanTexts
-    = templates({"Access Denied: Administrative privilegies are required to access the device"});
+const QStringList scanTexts
+    = {"Access Denied: Administrative privilegies are required to access the device"};
 
 // Why `event` ("... error: <text>") is not an acceptable report of a request `request` that
-// failed with `code`: its text matches none of `known`, or names another libusb result or
-// request. Empty when fine.
-QString judge(const QString &event, const Templates &known, int code, int request)
+// failed with `code`: its text is none of `known`, or names another libusb result or request.
+// Empty when fine.
+QString judge(const QString &event, const QStringList &known, int code, int request)
 {
     const QString text = event.mid(event.indexOf(QLatin1String("error: ")) + 7);
-    const QStringList forms = {QString::fromUtf8(libusb_error_name(code)),
+    const QString forms[] = {QString::fromUtf8(libusb_error_name(code)),
         QString::fromUtf8(libusb_strerror(code)), QString::number(code)};
-    for (const QRegularExpression &pattern : known) {
-        const QRegularExpressionMatch m = pattern.match(text);
-        const QString named = m.captured(QStringLiteral("code"));
-        const QString req = m.captured(QStringLiteral("request"));
-        if (!m.hasMatch())
-            continue;
-        if (!named.isNull() && !forms.contains(named))
-            return QStringLiteral("'%1' names '%2' where %3 failed")
-                .arg(text, named, forms.first());
-        if (!req.isNull() && req != QString::number(request))
-            return QStringLiteral("'%1' names request %2, not %3").arg(text, req).arg(request);
-        return QString();
+    for (QString pattern : known) {
+        pattern.replace("%r", QString::number(request));
+        for (const QString &form : forms) {
+            if (QString(pattern).replace("%c", form) == text)
+                return QString();
+        }
     }
-    return QStringLiteral("unknown error text '%1'").arg(text);
+    return QStringLiteral("'%1' is no known report of %2 (request %3)")
+        .arg(text, forms[0])
+        .arg(request);
 }
 
 // The fault of a row: the `occurrence`-th transfer of `request` on device `device` (a scan's),
@@ -146,6 +117,15 @@ struct Fault {
 Q_DECLARE_METATYPE(Fault)
 
 namespace {
+
+std::shared_ptr<NorbyDevice> norby(uint16_t family, NorbyState state)
+{
+    NorbyDevice::Config config;
+    config.familyId = family;
+    config.state = state;
+    config.restart.delay = 0ms;
+    return std::make_shared<NorbyDevice>(config);
+}
 
 void inject(vusb::NodeId node, const Fault &f)
 {
@@ -186,7 +166,7 @@ QString leftovers(int baseline)
     QString found = QString::fromStdString(bus.leakReport());
     found.remove(
         QRegularExpression(QStringLiteral("^\\d+ libusb_device reference\\S+ never released; ")));
-    if (!QTest::qWaitFor([&] { return bus.liveReferences() == baseline; }, 5000))
+    if (!waitFor([&] { return bus.liveReferences() == baseline; }, 5000))
         found += QStringLiteral("%1 reference(s), the test holds %2")
                      .arg(bus.liveReferences())
                      .arg(baseline);
@@ -197,7 +177,7 @@ QString leftovers(int baseline)
 // <text>" for an error). Run 0 is the request under test, run 1 the follow-up; `ends` counts the
 // events up to each completion.
 struct Rig : QObject {
-    Rig(const QString &name, const Templates &texts, int request = -1)
+    Rig(const QString &name, const QStringList &texts, int request = -1)
         : name(name)
         , texts(texts)
         , request(request)
@@ -216,7 +196,7 @@ struct Rig : QObject {
     }
     bool waitFor(int runs)
     {
-        return QTest::qWaitFor([&] { return ends.size() >= runs; }, runBoundMs);
+        return testsupport::waitFor([&] { return ends.size() >= runs; }, runBoundMs);
     }
     QStringList events(int run) const
     {
@@ -230,9 +210,10 @@ struct Rig : QObject {
     }
 
     const QString name;
-    const Templates &texts;
+    const QStringList &texts;
     const int request; // the request code a text names
     bool anyErrors = false; // a failed scan may report any number of them
+    bool repair = false; // faulted up to the second transfer after the restart
     bool replugged = false; // the faulted device, for the follow-up
     vusb::Bus &bus = vusb::Bus::instance();
     std::vector<vusb::NodeId> nodes; // the devices a fault may hit
@@ -266,8 +247,9 @@ struct UpdateRig : Rig {
         , op(op)
         , package(package)
     {
+        repair = op.state != NorbyState::Application;
         const Topology topology = Topology::build();
-        nodes = {bus.plug(topology.hub, 2, NorbyDevice::make(op.family, op.state))};
+        nodes = {bus.plug(topology.hub, 2, norby(op.family, op.state))};
         desc = describe(nodes[0]);
         desc.mode = op.mode;
         healthyDesc = describe(bus.plug(topology.hub, 4, healthy));
@@ -292,16 +274,15 @@ struct UpdateRig : Rig {
         const vdev::NorbyFlash &flash = healthy->flash();
         const QByteArray none;
         return unless(events(1).value(0) == "1"
-                && bytesOf(flash.fx3Flash()) == (op.edidOnly ? none : microcode)
-                && bytesOf(flash.fpgaFlash()) == (op.edidOnly ? none : fpga)
-                && flash.edid() == edid,
+                && bytesOf(flash.fx3Flash()) == (op.edidOnly ? none : images.microcode)
+                && bytesOf(flash.fpgaFlash()) == (op.edidOnly ? none : images.fpga)
+                && flash.edid() == images.edid,
             "the follow-up's start or flash");
     }
 
     const UpdateOp &op;
     const QString package;
-    const std::shared_ptr<NorbyDevice> healthy
-        = NorbyDevice::make(op.family, NorbyState::Application);
+    const std::shared_ptr<NorbyDevice> healthy = norby(op.family, NorbyState::Application);
     DeviceDescription desc, healthyDesc;
     UpdateTask task {nullptr, pacing};
 };
@@ -321,8 +302,8 @@ struct ScanRig : Rig {
             = {{0x3600, NorbyState::Application}, {0x3620, NorbyState::Application},
                 {0x3630, NorbyState::SoftRepair}, {0x3640, NorbyState::BootLoader}};
         for (const auto &[family, state] : devices)
-            nodes.push_back(bus.plug(
-                topology.root1, uint8_t(nodes.size() + 1), NorbyDevice::make(family, state)));
+            nodes.push_back(
+                bus.plug(topology.root1, uint8_t(nodes.size() + 1), norby(family, state)));
         bus.requireDriver(nodes[1]);
         bus.scriptDriverInstall({0, 0}); // a second scan's when the first never reached it
         connect(&scanner, &DeviceScanner::newDevice, this, [this](const DeviceDescription &d) {
@@ -348,114 +329,75 @@ struct ScanRig : Rig {
     DeviceScanner scanner;
 };
 
-struct ConfigOp {
-    const char *name;
-    int action; // into ConfigRig::actions
-    uint8_t request;
-    const char *written; // what a write leaves in the device's block, in hex; null for a read
-};
-
-const ConfigOp configOps[] = {
-    {"flags read", 0, 0xE2, nullptr},
-    {"flags write", 0, 0xE3, "16"},
-    {"user mode read", 2, 0xB3, nullptr},
-    {"user mode write", 2, 0xB3, "8002e00100"},
-    {"input status read", 1, 0xB2, nullptr},
-};
+// The flags read and written: a read or write of any block takes one of these two paths.
+using ConfigOp = std::pair<const char *, bool>; // a write when true
+const ConfigOp configOps[] = {{"flags read", false}, {"flags write", true}};
 
 QByteArray hex(const void *data, size_t size)
 {
     return QByteArray(static_cast<const char *>(data), int(size)).toHex();
 }
 
-// One application device behind the hub with settings of its own, and the engine as the window
-// builds it: one task, three actions, whose results are recorded as "<action>:<request> get
-// <hex> <size>", "<action>:<request> set" and "<action>:<request> error: <text>".
+// One application device behind the hub with flags 0x12, and the engine as the window builds it:
+// a task and its flags action, whose results are recorded as "get <hex> <size>", "set" and
+// "error: <text>".
 struct ConfigRig : Rig {
     explicit ConfigRig(const ConfigOp &op)
-        : Rig(op.name, configTexts, op.request)
-        , op(op)
+        : Rig(op.first, configTexts, op.second ? 0xE3 : 0xE2)
+        , write(op.second)
     {
         nodes = {node};
-        vdev::NorbySettings &s = model->settings();
-        s.setFlags(0x12);
-        s.setUserMode(1, {0x80, 0x07, 0x38, 0x04, 0x00});
-        vdev::NorbySettings::InputStatusBlock status;
-        std::iota(status.begin(), status.end(), uint8_t(0x41));
-        s.setInputStatus(status);
-        for (size_t a = 0; a < actions.size(); ++a) {
-            const auto record = [this, a](uint8_t request, const QString &what, bool completes) {
-                add(QStringLiteral("%1:%2 %3").arg(a).arg(request).arg(what), completes);
-            };
-            connect(actions[a], &ConfigDeviceBase::getRequestComplete, this,
-                [record](uint8_t request, const ConfigDeviceDataPtr &ptr, uint16_t size) {
-                    const QByteArray data = ptr ? hex(ptr.data(), size) : "null";
-                    record(request, "get " + data + ' ' + QByteArray::number(size), true);
-                });
-            connect(actions[a], &ConfigDeviceBase::setRequestComplete, this,
-                [record](uint8_t request) { record(request, "set", true); });
-            connect(actions[a], &ConfigDeviceBase::error, this,
-                [record](
-                    uint8_t request, const QString &t) { record(request, "error: " + t, false); });
-        }
-        // Request 0x01, which no action takes and the device stalls, proves by its completion
-        // that every result sent before it has arrived.
-        connect(task.get(), &ConfigDeviceBase::getRequestComplete, this,
+        model->settings().setFlags(0x12);
+        connect(&flags, &ConfigDeviceBase::getRequestComplete, this,
+            [this](uint8_t, const ConfigDeviceDataPtr &ptr, uint16_t size) {
+                add("get " + (ptr ? hex(ptr.data(), size) : "null") + ' ' + QString::number(size),
+                    true);
+            });
+        connect(&flags, &ConfigDeviceBase::setRequestComplete, this, [this] { add("set", true); });
+        connect(&flags, &ConfigDeviceBase::error, this,
+            [this](uint8_t, const QString &t) { add("error: " + t); });
+        // Request 0x01, which the action does not take and the device stalls, proves by its
+        // completion that every result sent before it has arrived.
+        connect(&task, &ConfigDeviceBase::getRequestComplete, this,
             [this](uint8_t request) { sentinels += request == 0x01 ? 1 : 0; });
     }
 
     void start(int run) override
     {
         const DeviceDescription d = run && replugged ? describe(node) : desc;
-        if (op.action == 1)
-            input.get(d);
-        else if (op.action == 0)
-            op.written ? flags.set(d, 0x16) : flags.get(d);
-        else
-            op.written ? modes.set(d, UserMode {640, 480, 0}, 0xB3, 1) : modes.get(d, 0xB3, 1);
+        write ? flags.set(d, 0x16) : flags.get(d);
     }
 
     bool settle() override
     {
         const int before = sentinels;
-        emit task->getConfigDeviceData(desc, 0x01, makeConfigDeviceData(1), 1, 0, 0);
-        return QTest::qWaitFor([&] { return sentinels > before; }, runBoundMs);
+        emit task.getConfigDeviceData(desc, 0x01, makeConfigDeviceData(1), 1, 0, 0);
+        return testsupport::waitFor([&] { return sentinels > before; }, runBoundMs);
     }
 
-    // After a fault one error, then one completion of the same request (a failed read has no
-    // data); else the one result of the request done right, checked against the device.
+    // After a fault one error, then one completion (a failed read has no data); else the one
+    // result of the request done right, checked against the device.
     QString wrong(int run, const Fault &f) override
     {
-        const QString code = QStringLiteral("%1:%2").arg(op.action).arg(op.request);
         const QStringList got = events(run);
         if (run == 0 && f.nth)
-            return unless(got.size() == 2 && got[0].startsWith(code + " error: ")
-                    && (got[1] == code + " get null 0" || (op.written && got[1] == code + " set")),
+            return unless(got.size() == 2 && got[0].startsWith("error: ")
+                    && (got[1] == "get null 0" || (write && got[1] == "set")),
                 "results");
-        QByteArray block;
-        bus.locked([&] {
-            const vdev::NorbySettings &s = model->settings();
-            const uint8_t flags = s.flags();
-            block = op.action == 0 ? hex(&flags, 1)
-                : op.action == 1   ? hex(s.inputStatus().data(), s.inputStatus().size())
-                                   : hex(s.userMode(1).data(), 5);
-        });
-        const QString expected = op.written
-            ? code + (block == op.written ? " set" : " set, but the device did not store it")
-            : QStringLiteral("%1 get %2 %3").arg(code, block).arg(block.size() / 2);
-        return unless(
-            got == QStringList {expected} || (run == 0 && got.size() == 1), expected + " expected");
+        uint8_t stored = 0;
+        bus.locked([&] { stored = model->settings().flags(); });
+        const QString expected = !write ? QString("get " + hex(&stored, 1) + " 1")
+            : stored == 0x16            ? "set"
+                                        : "set, but the device did not store it";
+        return unless(got == QStringList {expected}, expected + " expected");
     }
 
-    const ConfigOp &op;
-    std::shared_ptr<NorbyDevice> model = NorbyDevice::make(0x3620, NorbyState::Application);
+    const bool write;
+    std::shared_ptr<NorbyDevice> model = norby(0x3620, NorbyState::Application);
     vusb::NodeId node = bus.plug(Topology::build().hub, 2, model);
     DeviceDescription desc = describe(node);
-    std::unique_ptr<ConfigDeviceTask> task = std::make_unique<ConfigDeviceTask>();
-    DeviceFlagsAction flags {task.get()};
-    InputStatusAction input {task.get()};
-    UserModeAction modes {task.get()};
-    const std::array<ConfigDeviceBase *, 3> actions {&flags, &input, &modes};
+    ConfigDeviceTask task;
+    DeviceFlagsAction flags {&task};
     int sentinels = 0;
 };
 
@@ -473,7 +415,8 @@ int addRows(int op, const Rig &clean)
     int cases = 0;
     for (const auto &[device, requests] : own) {
         const QString where = clean.nodeNames.isEmpty() ? QString() : clean.nodeNames[device] + ' ';
-        for (int i = 0; i < requests.size(); ++i) {
+        const int rows = clean.repair ? requests.lastIndexOf(char(0xA0)) + 3 : requests.size();
+        for (int i = 0; i < rows; ++i) {
             const auto request = uint8_t(requests[i]);
             Fault f {
                 i + 1, device, request, requests.left(i + 1).count(char(request)), 0, requests};
@@ -491,11 +434,6 @@ int addRows(int op, const Rig &clean)
     return cases;
 }
 
-// Takes the product's USB logs, some megabytes over the matrix.
-struct Discard : std::streambuf {
-    int overflow(int c) override { return traits_type::not_eof(c); }
-};
-
 } // namespace
 
 class tst_FaultMatrix : public BusTestCase
@@ -504,9 +442,7 @@ class tst_FaultMatrix : public BusTestCase
 
     std::array<ZipPackage, std::size(updateOps)> packages_;
     std::array<QString, std::size(updateOps)> paths_;
-    Discard discard_;
-    std::streambuf *const cerr_ = std::cerr.rdbuf();
-    std::streambuf *const clog_ = std::clog.rdbuf();
+    std::optional<QuietLogs> quiet_;
 
     // The updates, the scan, the configuration requests.
     std::unique_ptr<Rig> makeRig(int op) const
@@ -524,29 +460,15 @@ private slots:
     {
         qRegisterMetaType<Fault>();
         for (size_t i = 0; i < std::size(updateOps); ++i) {
-            const ProductInfo &row = productTable.at(updateOps[i].product);
-            ZipPackage &zip = packages_[i];
-            zip.add("product.info", QByteArray(updateOps[i].product) + '\n');
-            if (!updateOps[i].edidOnly) {
-                zip.add(row.microcodeImage, microcode);
-                zip.add(row.fpgaImage, fpga, ZipPackage::Deflated);
-                zip.add(row.sandboxImage, bootImage({{loadAddress, sandboxCode}}, loadAddress));
-            }
-            paths_[i] = zip.add(row.edidFile, edidText(edid)).write();
+            paths_[i] = writeUpdatePackage(
+                packages_[i], updateOps[i].product, updateOps[i].edidOnly ? "images" : "", images);
             QVERIFY(!paths_[i].isEmpty());
         }
-        if (qEnvironmentVariableIsEmpty("LUMEXOR_FAULTMATRIX_LOG")) {
-            std::cerr.rdbuf(&discard_);
-            std::clog.rdbuf(&discard_);
-            QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-        }
+        if (qEnvironmentVariableIsEmpty("LUMEXOR_FAULTMATRIX_LOG"))
+            quiet_.emplace();
     }
 
-    void cleanupTestCase()
-    {
-        std::cerr.rdbuf(cerr_);
-        std::clog.rdbuf(clog_);
-    }
+    void cleanupTestCase() { quiet_.reset(); }
 
     void faults_data()
     {

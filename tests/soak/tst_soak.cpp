@@ -1,25 +1,18 @@
-#include "bootimage.h"
 #include "buschecks.h"
-#include "bytes.h"
 #include "configdeviceactions.h"
 #include "configdevicetask.h"
 #include "devicescanner.h"
-#include "edidtext.h"
 #include "norbydevice.h"
-#include "producttable.h"
-#include "updatetask.h"
-#include "zippackage.h"
+#include "quietlogs.h"
+#include "updatepackages.h"
+#include "waitfor.h"
 
-#include <QLoggingCategory>
 #include <QtTest>
 
 #include <array>
 #include <fstream>
-#include <iostream>
-#include <map>
 #include <memory>
 #include <optional>
-#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -47,9 +40,9 @@ using vdev::NorbyState;
 namespace {
 
 // A warm-up round that runs every kind of update once, then the measured rounds. A round: 15
-// scans, 15 configuration requests and 5 updates (3 good, 2 failing), plus one scanner, one
+// scans, 12 configuration requests and 5 updates (3 good, 2 failing), plus one scanner, one
 // configuration task and one update task destroyed with work still queued. 20 rounds: 300
-// scans, 300 requests, 100 updates.
+// scans, 240 requests, 100 updates.
 constexpr int Rounds = 20;
 
 // Growth allowed over the measured rounds, read after malloc_trim() once the warm-up has made every
@@ -63,17 +56,9 @@ constexpr long RssBoundKiB = 4 * 1024;
 constexpr long HeapBoundKiB = 64;
 constexpr long HeapBoundWithThreadCacheKiB = 512;
 
-const UpdatePacing pacing {0ms, 100ms, 0ms, 2000ms}; // the virtual device restarts in 20 ms
-const QByteArray microcode = patternBytes(5000, 1);
-const QByteArray fpga = patternBytes(10000, 2);
+const UpdatePacing pacing {0ms, 0ms, 0ms, 2000ms}; // the devices restart at once
 
-// Discards the USB layer's log of every open, claim and transfer, some megabytes over the soak.
-struct NullBuffer : std::streambuf {
-    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char *, std::streamsize count) override { return count; }
-};
-
-// A number field of /proc/self/status ("Threads", "VmRSS", "VmHWM"); -1 when absent.
+// A number field of /proc/self/status ("Threads", "VmRSS"); -1 when absent.
 long statusField(const std::string &name)
 {
     std::ifstream status("/proc/self/status");
@@ -85,9 +70,9 @@ long statusField(const std::string &name)
 }
 
 // The figures compared between the start and the end.
-enum Figure { References, Handles, Claims, Lists, Threads, Rss, Hwm, Heap, FigureCount };
+enum Figure { References, Handles, Claims, Lists, Threads, Rss, Heap, FigureCount };
 const char *const figureNames[] = {"references", "open handles", "claimed", "device lists",
-    "threads", "VmRSS (KiB)", "VmHWM (KiB)", "heap (KiB)"};
+    "threads", "VmRSS (KiB)", "heap (KiB)"};
 using Figures = std::array<long, FigureCount>;
 
 // The bytes the allocator has handed out and not got back, in KiB; -1 where not known.
@@ -146,7 +131,7 @@ struct Outcome {
     void add(const QString &event, bool done = false) { events << event, completes += done; }
     bool waitFor(int n)
     {
-        return QTest::qWaitFor([&] { return completes >= n; }, 20000);
+        return testsupport::waitFor([&] { return completes >= n; }, 20000);
     }
 };
 
@@ -201,8 +186,7 @@ std::shared_ptr<NorbyDevice> norby(
     config.familyId = family;
     config.state = state;
     config.vendorId = vendorId;
-    if (!comesBack)
-        config.restart.arrival = vdev::Arrival::Never;
+    config.restart = {0ms, comesBack ? vdev::Arrival::SamePort : vdev::Arrival::Never};
     return std::make_shared<NorbyDevice>(config);
 }
 
@@ -218,13 +202,10 @@ class tst_Soak : public QObject
     Q_OBJECT
 
     vusb::Bus &bus_ = vusb::Bus::instance();
-    NullBuffer discard_;
-    std::streambuf *const oldClog_ = std::clog.rdbuf();
-    std::streambuf *const oldCerr_ = std::cerr.rdbuf();
+    std::optional<QuietLogs> quiet_;
     int baseThreads_ = 0;
-    std::array<ZipPackage, 3> zips_;
+    std::array<ZipPackage, 4> zips_;
     std::array<QString, 4> paths_; // by Package
-    std::map<std::string, int> counts_; // operations, by kind and how they were made
     std::unique_ptr<Window> window_; // kept for the whole run
 
     // This round's bus.
@@ -283,33 +264,26 @@ class tst_Soak : public QObject
         if (QTest::currentTestFailed())
             return;
         QVERIFY(window_->shown && window_->shown->parent); // reported by its place
-        counts_["scans: the window's scanner"] += 12;
-        counts_["scans: fresh scanners"] += 3;
         // A window closed while it scans: a scan that has begun runs to its end, the rest are
         // dropped.
         Window closed;
         emit closed.scanner.scan();
         emit closed.scanner.scan();
-        counts_["scans: dropped or finished on close"] += 2;
     }
 
-    // Twelve requests through the window's task and its three actions, queued at once; the first
-    // cannot open the device, the seventh stalls. Then three through a new window's, and three
+    // Nine requests through the window's task and its three actions, queued at once; the first
+    // cannot open the device, the sixth stalls. Then three through a new window's, and three
     // more through one that is closed before they are done.
     void configRound(int round)
     {
-        const auto i = uint16_t(round % 3), j = uint16_t((round + 1) % 3);
+        const auto i = uint16_t(round % 3);
         const uint8_t v1 = DeviceFlags::fromSwitches(round & 1, round & 2, round & 4);
         const uint8_t v2 = DeviceFlags::fromSwitches(!(round & 1), round & 2, !(round & 4));
         const UserMode mode {uint16_t(640 + round), uint16_t(480 + round), uint8_t(round & 1)};
-        const vdev::NorbySettings::UserModeBlock other {0x00, 0x05, 0xD0, 0x02, 0x00};
         vdev::NorbySettings::InputStatusBlock status {};
         for (size_t k = 0; k < status.size(); ++k)
             status[k] = uint8_t(k * 7 + round);
-        bus_.locked([&] {
-            settingsModel_->settings().setUserMode(j, other);
-            settingsModel_->settings().setInputStatus(status);
-        });
+        bus_.locked([&] { settingsModel_->settings().setInputStatus(status); });
         // The search by place tries once, and once more after the list is gone.
         bus_.failOpen(settingsNode_, LIBUSB_ERROR_ACCESS, 2);
         bus_.failRequest(settingsNode_, {0xE2, 2, 1, vdev::Pipe});
@@ -317,35 +291,28 @@ class tst_Soak : public QObject
         const DeviceDescription &desc = *window_->shown;
         Window &w = *window_;
         w.configured = {};
+        w.input.get(desc);
         w.modes.set(desc, mode, 0xB3, i);
         w.flags.set(desc, v1);
         w.flags.get(desc);
-        w.modes.set(desc, mode, 0xB3, i);
         w.modes.get(desc, 0xB3, i);
-        w.input.get(desc);
         w.flags.get(desc);
-        w.modes.get(desc, 0xB3, j);
+        w.input.get(desc);
         w.flags.set(desc, v2);
         w.flags.get(desc);
-        w.input.get(desc);
-        w.modes.get(desc, 0xB3, i);
-        QVERIFY2(w.configured.waitFor(12),
-            qPrintable(QString("round %1: %2 of 12 requests done")
-                           .arg(round)
-                           .arg(w.configured.completes)));
+        QVERIFY2(w.configured.waitFor(9),
+            qPrintable(
+                QString("round %1: %2 of 9 requests done").arg(round).arg(w.configured.completes)));
         const QString modeLine = "179 get " + hex(&mode, sizeof mode) + " 5";
         const QString statusLine = "178 get " + hex(status.data(), status.size()) + " 29";
-        const QString flags1 = "226 get " + hex(&v1, 1) + " 1";
         const QString flags2 = "226 get " + hex(&v2, 1) + " 1";
         QCOMPARE(w.configured.events,
-            QStringList({"179 error", "179 get null 0", "227 set", flags1, "179 set", modeLine,
-                statusLine, "226 error", "226 get null 0",
-                "179 get " + hex(other.data(), other.size()) + " 5", "227 set", flags2, statusLine,
-                modeLine}));
+            QStringList({"178 error", "178 get null 0", "179 set", "227 set",
+                "226 get " + hex(&v1, 1) + " 1", modeLine, "226 error", "226 get null 0",
+                statusLine, "227 set", flags2}));
         uint8_t stored = 0;
         bus_.locked([&] { stored = settingsModel_->settings().flags(); });
         QCOMPARE(stored, v2);
-        counts_["requests: the window's task"] += 12;
 
         {
             Window fresh;
@@ -354,7 +321,6 @@ class tst_Soak : public QObject
             fresh.input.get(desc);
             QVERIFY(fresh.configured.waitFor(3));
             QCOMPARE(fresh.configured.events, QStringList({flags2, modeLine, statusLine}));
-            counts_["requests: fresh tasks"] += 3;
         }
 
         // A window closed with requests queued: the one running finishes, the rest are dropped
@@ -363,7 +329,6 @@ class tst_Soak : public QObject
         closed.flags.get(desc);
         closed.modes.set(desc, mode, 0xB3, i);
         closed.flags.get(desc);
-        counts_["requests: dropped or finished on close"] += 3;
     }
 
     // A device for `job` on root 1 at `port`, with its fault; the description the window would
@@ -404,10 +369,9 @@ class tst_Soak : public QObject
             edids = size_t(model->flash().edidCommits());
         });
         if (job.succeeds && job.package == Kestrel3)
-            QCOMPARE(fx3, size_t(microcode.size()));
+            QCOMPARE(fx3, size_t(PackageImages().microcode.size()));
         if (job.succeeds && job.package == Harrier3)
             QCOMPARE(edids, size_t(1));
-        ++counts_[job.succeeds ? "updates: good" : "updates: failing"];
     }
 
     void updateRound(int round, const std::vector<const Job *> &list)
@@ -416,7 +380,6 @@ class tst_Soak : public QObject
             if ((size_t(round) + k) % 3 == 0) {
                 Window fresh;
                 updateOnce(fresh, *list[k], uint8_t(2 + k), round);
-                ++counts_["updates: of those through fresh tasks"];
             } else {
                 updateOnce(*window_, *list[k], uint8_t(2 + k), round);
             }
@@ -428,7 +391,6 @@ class tst_Soak : public QObject
         const DeviceDescription desc = plug(jobs[0], uint8_t(2 + list.size()), model);
         Window closed;
         emit closed.updater.start(desc, paths_[Kestrel3]);
-        ++counts_["updates: started right before their task was destroyed"];
     }
 
     // The round's end: the description the window showed goes (as on a rescan), then nothing of
@@ -447,37 +409,21 @@ class tst_Soak : public QObject
         malloc_trim(0);
 #endif
         f[Rss] = statusField("VmRSS");
-        f[Hwm] = statusField("VmHWM");
         f[Heap] = heapInUseKiB();
     }
 
 private slots:
     void initTestCase()
     {
-        // Product output would run to megabytes: the USB logs go nowhere, and so does Qt's debug
-        // output. Warnings still show.
-        std::clog.rdbuf(&discard_);
-        std::cerr.rdbuf(&discard_);
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        quiet_.emplace();
         baseThreads_ = int(statusField("Threads"));
-
-        const std::pair<const char *, bool> packages[]
-            = {{"kestrel3", true}, {"harrier3", false}, {"kestrel3", true}};
+        const std::pair<const char *, const char *> packages[]
+            = {{"kestrel3", ""}, {"harrier3", "images"}, {"kestrel3", "bad edid"},
+                {"kestrel3", "no package"}}; // by Package
         for (size_t p = 0; p < zips_.size(); ++p) {
-            const ProductInfo &row = productTable.at(packages[p].first);
-            zips_[p].add("product.info", QByteArray(packages[p].first) + "\n");
-            if (packages[p].second) {
-                zips_[p].add(row.microcodeImage, microcode);
-                zips_[p].add(row.fpgaImage, fpga, ZipPackage::Deflated);
-                zips_[p].add(
-                    row.sandboxImage, bootImage({{0x40000000, patternBytes(600, 3)}}, 0x40));
-            }
-            std::vector<uint8_t> edid = makeEdid(2, 4);
-            edid[5] ^= uint8_t(p == BadEdid); // breaks the first block's checksum
-            paths_[p] = zips_[p].add(row.edidFile, edidText(edid)).write();
+            paths_[p] = writeUpdatePackage(zips_[p], packages[p].first, packages[p].second);
             QVERIFY(!paths_[p].isEmpty());
         }
-        paths_[Missing] = zips_[0].folder() + "/missing.fw";
 
         window_ = std::make_unique<Window>();
     }
@@ -487,8 +433,7 @@ private slots:
         window_.reset();
         VERIFY_BUS_CLEAN();
         bus_.reset();
-        std::clog.rdbuf(oldClog_);
-        std::cerr.rdbuf(oldCerr_);
+        quiet_.reset();
     }
 
     void soak()
@@ -513,29 +458,21 @@ private slots:
                 return;
             if (round == 0 || round == Rounds)
                 static_cast<void>(
-                    QTest::qWaitFor([&] { return statusField("Threads") <= longLived; }, 5000));
+                    waitFor([&] { return statusField("Threads") <= longLived; }, 5000));
             endRound(round, round ? end : start);
             if (QTest::currentTestFailed())
                 return;
-            if (round == 0)
-                counts_.clear();
         }
 
-        for (const auto &[what, count] : counts_)
-            qInfo("soak: %4d %s", count, what.c_str());
-        qInfo("soak: %-16s %9s %9s %9s", "", "start", "end", "change");
-        for (int i = 0; i < FigureCount; ++i) {
-            if (start[i] >= 0)
-                qInfo("soak: %-16s %9ld %9ld %+9ld", figureNames[i], start[i], end[i],
-                    end[i] - start[i]);
-        }
+        QStringList figures;
+        for (int i = 0; i < FigureCount; ++i)
+            figures << QStringLiteral("%1 %2 -> %3").arg(figureNames[i]).arg(start[i]).arg(end[i]);
+        qInfo("soak: %s", qPrintable(figures.join(", ")));
         QCOMPARE(start[Threads], longLived);
         for (int i = References; i <= Lists; ++i)
             QVERIFY2(end[i] == start[i], figureNames[i]);
         QVERIFY2(end[Threads] <= start[Threads], "threads left running");
-#if SOAK_ASAN
-        qInfo("soak: AddressSanitizer build, memory bounds not checked");
-#else
+#if !SOAK_ASAN
         const long heapBound
             = qEnvironmentVariable("GLIBC_TUNABLES").contains("glibc.malloc.tcache_count=0")
             ? HeapBoundKiB

@@ -1,53 +1,18 @@
-#include "edidupload.h"
-#include "fx3bootload.h"
+#include "flashcontext.h"
 #include "packagecheck.h"
 #include "packagepreflight.h"
 #include "productidentify.h"
 #include "samplepackage.h"
-#include "textimage.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <numeric>
-#include <sstream>
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Empty when `image` is a whole FX3 boot image that loads into the FX3's 512 KiB of system RAM
-// at 0x40000000 and starts there; otherwise what is wrong with it.
-QString bootImageFault(const Bytes &image)
-{
-    const auto inRam
-        = [](uint64_t from, uint64_t to) { return from >= 0x40000000 && to <= 0x40080000; };
-    if (image.size() < 4 || image[0] != 'C' || image[1] != 'Y')
-        return QStringLiteral("signature");
-    std::size_t at = 4;
-    const auto word = [&](uint32_t &value) {
-        if (at + 4 > image.size())
-            return false;
-        value = qFromLittleEndian<uint32_t>(image.data() + at);
-        at += 4;
-        return true;
-    };
-    uint32_t sum = 0, words = 0, address = 0, value = 0;
-    while (word(words) && word(address) && words != 0) {
-        if (!inRam(address, address + uint64_t(words) * 4))
-            return QStringLiteral("section outside RAM");
-        for (uint32_t i = 0; i < words && word(value); ++i)
-            sum += value;
-    }
-    if (words != 0 || !word(value))
-        return QStringLiteral("truncated");
-    if (!inRam(address, address + 4))
-        return QStringLiteral("entry point outside RAM");
-    return value != sum ? QStringLiteral("checksum") : at != image.size() ? "trailing bytes" : "";
-}
-
 // A sample package written to a temporary folder, read and checked as the update does before it
-// sends anything to a device.
+// sends anything to a device: its members, then each image read in full (a repair's too).
 struct CheckedPackage {
     CheckedPackage(const std::string &product, SampleDefect defect)
     {
@@ -58,16 +23,8 @@ struct CheckedPackage {
         checked = identifyProduct(archive, match, report) == 0
             ? checkPackageMembers(archive, *match.info, members, report)
             : -1;
-    }
-
-    Bytes member(const std::string &name)
-    {
-        ZipFile file = archive.openFile(name);
-        Bytes bytes;
-        uint8_t piece[4096];
-        for (int64_t count; file.isOpen() && (count = file.read(piece, sizeof piece)) > 0;)
-            bytes.insert(bytes.end(), piece, piece + count);
-        return bytes;
+        if (checked == 0)
+            preflight = preflightPackage(archive, *match.info, members, true, prepared, report);
     }
 
     QTemporaryDir dir;
@@ -76,13 +33,15 @@ struct CheckedPackage {
     const ErrorReporter report = [this](const QString &text) { errors << text; };
     ProductMatch match;
     PackageMembers members;
+    PreparedPackage prepared;
     int checked = -1; // identifyProduct's result, then checkPackageMembers's
+    int preflight = -1;
 };
 
 } // namespace
 
 // The sample packages pass the update's own reader and checks, with the sizes that make the
-// last flash chunks short; each broken one is refused where the update looks at that defect.
+// last flash chunks short; each broken one is refused with its own text before a device is opened.
 class tst_SamplePackages : public QObject
 {
     Q_OBJECT
@@ -99,28 +58,31 @@ private slots:
     {
         QFETCH(QByteArray, product);
         CheckedPackage package(product.toStdString(), SampleDefect::None);
-        QCOMPARE(package.checked, 0);
+        QCOMPARE(package.preflight, 0);
         QCOMPARE(package.errors, QStringList());
         QCOMPARE(QByteArray::fromStdString(package.match.name), product);
         const ProductInfo &info = *package.match.info;
         QVERIFY(!package.members.skipFirmware);
         QCOMPARE(package.members.updateEdid, !info.edidFile.empty());
 
-        const std::size_t microcode = package.member(info.microcodeImage).size();
-        const std::size_t fpga = package.member(info.fpgaImage).size();
+        const uint64_t microcode = package.archive.stat(info.microcodeImage).size;
+        const uint64_t fpga = package.archive.stat(info.fpgaImage).size;
         QVERIFY2(microcode % 4 == 0 && microcode % flashChunkSize != 0 && fpga > flashChunkSize
                 && fpga % flashChunkSize != 0,
             qPrintable(QStringLiteral("%1, %2").arg(microcode).arg(fpga)));
-        QCOMPARE(bootImageFault(package.member(info.sandboxImage)), QString());
+        // The sandbox loads into the FX3's 512 KiB of system RAM at 0x40000000 and starts there.
+        const auto inRam
+            = [](uint64_t from, uint64_t to) { return from >= 0x40000000 && to <= 0x40080000; };
+        const Fx3BootImage &sandbox = package.prepared.sandbox;
+        QVERIFY(!sandbox.sections.empty() && inRam(sandbox.entryPoint, sandbox.entryPoint + 4));
+        for (const Fx3BootSection &section : sandbox.sections)
+            QVERIFY(inRam(section.address, section.address + section.data.size()));
         if (info.edidFile.empty())
             return;
 
-        const Bytes text = package.member(info.edidFile);
-        std::istringstream in(std::string(text.begin(), text.end()));
-        const Bytes edid = parseTextImage(in).data;
+        // Two blocks (their checksums held, or the pre-flight would have refused them).
+        const Bytes &edid = package.prepared.edid;
         QCOMPARE(edid.size(), std::size_t(256));
-        for (const long block : {0, 128})
-            QCOMPARE(std::accumulate(edid.begin() + block, edid.begin() + block + 128, 0) % 256, 0);
         QCOMPARE(
             Bytes(edid.begin(), edid.begin() + 8), Bytes({0, 255, 255, 255, 255, 255, 255, 0}));
         QCOMPARE(edid[126], uint8_t(1)); // extension count
@@ -142,17 +104,18 @@ private slots:
     void brokenPackage_data()
     {
         QTest::addColumn<QByteArray>("product");
-        QTest::addColumn<QString>("error"); // empty: the update has no check before flashing
+        QTest::addColumn<QString>("error");
 
         // The row's name is the defect.
-        QTest::newRow("microcode-unaligned") << QByteArray("kestrel3") << QString();
+        QTest::newRow("microcode-unaligned")
+            << QByteArray("kestrel3")
+            << "Error: microcode block does not aligned by 32 bit length: 1434"; // 2 bytes over
         QTest::newRow("missing-sandbox") << QByteArray(
             "legacy") << "Invalid firmware package. File(s) not found: usb-sandbox.img";
         QTest::newRow("bad-edid-checksum")
             << QByteArray("harrier3") << "EDID data has incorrect checksum";
         QTest::newRow("truncated-boot-image")
             << QByteArray("ospreyx3") << "Error: sandbox microcode image is truncated";
-        // Refused by the update's pre-flight, before the device is opened.
         const QString read = "Error: failed to read FPGA image: ";
         QTest::newRow("fpga-damaged") << QByteArray("kestrel3") << read + "CRC error";
         QTest::newRow("fpga-deflate-broken")
@@ -176,34 +139,9 @@ private slots:
         QVERIFY(defectFromName(QTest::currentDataTag(), defect));
         CheckedPackage package(product.toStdString(), defect);
         QVERIFY(package.match.info);
-        const ProductInfo &info = *package.match.info;
-        // Both steps fail before their first transfer, so they need no device.
-        const FlashContext context {nullptr, [](int) {}, package.report, flashReadyTimeout};
-        switch (defect) {
-        case SampleDefect::MicrocodeUnaligned:
-            QCOMPARE(package.member(info.microcodeImage).size() % 4, std::size_t(2));
-            return;
-        case SampleDefect::MissingSandbox:
-            QCOMPARE(package.checked, -1);
-            break;
-        case SampleDefect::BadEdidChecksum:
-            QCOMPARE(uploadEdid(context, 0, 100, info.edidFile, package.archive), -1);
-            break;
-        case SampleDefect::TruncatedBootImage:
-            QCOMPARE(bootImageFault(package.member(info.sandboxImage)), "truncated");
-            QCOMPARE(loadFx3BootImage(context, info.sandboxImage, package.archive), -1);
-            break;
-        case SampleDefect::None:
-            QFAIL("no defect");
-        default: {
-            PreparedPackage prepared;
-            QCOMPARE(package.checked, 0);
-            QCOMPARE(preflightPackage(
-                         package.archive, info, package.members, true, prepared, package.report),
-                -1);
-            break;
-        }
-        }
+        // A member left out is refused with the members, anything else by the pre-flight.
+        QCOMPARE(package.checked, defect == SampleDefect::MissingSandbox ? -1 : 0);
+        QCOMPARE(package.preflight, -1);
         QCOMPARE(package.errors, QStringList {error});
     }
 };
