@@ -270,8 +270,6 @@ private slots:
         };
         const QStringList none = {"complete"};
         row("unknown vendor", {"unknown"}, {}, none, {0}, 0);
-        row("driver installed: new pass reports it", {"app no-driver"}, {0},
-            {"device 3601", "complete"}, {2}, 1);
         row("installation fails: one retry", {"app no-driver"}, {-1}, none, {2}, 2);
         row("installed every time: no fourth pass", {"app open:-1"}, {0, 0, 0, 0}, none, {3}, 3);
         row("no ping answer beside a working device: no retry", {"app ping:-9", "app"}, {},
