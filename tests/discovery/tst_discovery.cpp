@@ -20,8 +20,6 @@ Q_DECLARE_METATYPE(NorbyState)
 
 namespace {
 
-enum class Fault { Descriptor, Open, Claim, Ping };
-
 // How often each node was opened.
 QList<int> opens(const std::vector<vusb::NodeId> &nodes)
 {
@@ -31,12 +29,35 @@ QList<int> opens(const std::vector<vusb::NodeId> &nodes)
     return opened;
 }
 
+// What a row's `setup` does to the device at `node`: "descriptor:", "open:", "open-once:",
+// "claim:", "ping:" and "list:" (the device list) fail with a libusb code; "no-driver": its
+// driver must be installed first. The steps, for what the row does besides.
+QMap<QString, QString> applySetup(const QString &setup, vusb::NodeId node)
+{
+    QMap<QString, QString> steps;
+    for (const QString &step : setup.split(' ', Qt::SkipEmptyParts))
+        steps.insert(step.section(':', 0, 0), step.section(':', 1));
+    vusb::Bus &bus = vusb::Bus::instance();
+    const auto code = [&](const char *key) { return steps.value(key).toInt(); };
+    if (steps.contains("descriptor"))
+        bus.failDescriptor(node, code("descriptor"));
+    if (steps.contains("open") || steps.contains("open-once"))
+        bus.failOpen(node, code("open") + code("open-once"), steps.contains("open") ? -1 : 1);
+    if (steps.contains("claim"))
+        bus.failClaim(node, code("claim"));
+    if (steps.contains("ping"))
+        bus.failRequest(node, {0xC8, 1, -1, code("ping")});
+    if (steps.contains("list"))
+        bus.failDeviceList(code("list"));
+    if (steps.contains("no-driver"))
+        bus.requireDriver(node);
+    return steps;
+}
+
 const QString AccessDenied
     = "Worker|Access Denied: Administrative privilegies are required to access the device";
 
 } // namespace
-
-Q_DECLARE_METATYPE(Fault)
 
 // The probes, each on its own, and the scanner that runs them over the bus.
 class tst_Discovery : public QObject
@@ -46,22 +67,6 @@ class tst_Discovery : public QObject
     testsupport::Topology topology_;
     std::unique_ptr<DeviceScanner> scanner_;
     testsupport::ContextTranslator translator_;
-
-    // `model` plugged behind the hub with a kernel driver bound, and the probe the table picks
-    // for it, the way the scanner does.
-    struct Plugged {
-        vusb::NodeId node;
-        UsbDeviceRef device;
-        const ProbeEntry *entry;
-    };
-    Plugged plug(const std::shared_ptr<NorbyDevice> &model) const
-    {
-        vusb::Bus &bus = vusb::Bus::instance();
-        const vdev::Identity id = model->identity();
-        const vusb::NodeId node = bus.plug(topology_.hub, 1, model);
-        bus.setKernelDriverActive(node, true);
-        return {node, testsupport::deviceOf(node), findProbe(id.vendorId, id.productId)};
-    }
 
 private slots:
     void init()
@@ -79,57 +84,116 @@ private slots:
         vusb::Bus::instance().reset();
     }
 
-    void describes_data()
+    // One probe, the one the table picks for the device, plugged behind the hub with a kernel
+    // driver bound. Besides applySetup's, `setup` makes the device ("version:<text>",
+    // "version-stalls", "no-serial"), sets the install flag ("flag") or scripts the driver
+    // installation ("install:<result>"). A probe that succeeds is described as
+    // "mode|modeText|serial|version| capabilities"; one that fails by the tail of its log.
+    void probes_data()
     {
         QTest::addColumn<int>("family");
         QTest::addColumn<NorbyState>("state");
-        QTest::addColumn<QByteArray>("versionString"); // null: the read stalls
-        QTest::addColumn<bool>("hasSerial");
-        QTest::addColumn<QString>("described"); // mode|modeText|serial|version|capabilities
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<ProbeResult>("result");
+        QTest::addColumn<int>("installCalls");
+        QTest::addColumn<QStringList>("outcome");
 
-        auto row = [](const char *name, int family, NorbyState state, QByteArray version,
-                       bool serial = true) -> QTestData & {
-            return QTest::newRow(name) << family << state << version << serial;
+        auto row = [](const char *name, int family, NorbyState state, const QString &setup,
+                       ProbeResult result = ProbeResult::Success, int calls = 0) -> QTestData & {
+            return QTest::newRow(name) << family << state << setup << result << calls;
         };
-        const auto app = NorbyState::Application;
-        row("3601", 0x3600, app, "3.2.1") << "0||A1B2C3D4|3.2.1|17";
-        row("3601 v2", 0x3600, app, "2.9") << "0||A1B2C3D4|2.9|7";
-        row("3601 version unreadable", 0x3600, app, QByteArray()) << "0||A1B2C3D4|0.0.0|7";
-        row("3601 version empty", 0x3600, app, "") << "0||A1B2C3D4||7";
-        row("3601 version non-ASCII", 0x3600, app, "\xC3\xA9") << "0||A1B2C3D4|?|17";
-        row("3601 no serial", 0x3600, app, "3.2.1", false) << "0||FFFFFFFF|3.2.1|17";
-        const char *soft = "DeviceScanner|Soft Repair Mode";
-        row("3630 soft repair", 0x3630, NorbyState::SoftRepair, "3.2.1")
-            << QString("1|%1|A1B2C3D4||0").arg(soft);
-        row("362F sandbox", 0x3620, NorbyState::Sandbox, "3.2.1")
-            << QString("3|%1|A1B2C3D4||0").arg(soft);
-        row("boot loader", 0x3660, NorbyState::BootLoader, "3.2.1")
-            << "2|DeviceScanner|Hard Repair Mode|FFFFFFFF||0";
+        const auto app = NorbyState::Application, soft = NorbyState::SoftRepair;
+        const auto hard = NorbyState::BootLoader;
+        using L = QStringList;
+        row("3601", 0x3600, app, "") << L {"0||A1B2C3D4|3.2.1|17"};
+        row("3601 v2", 0x3600, app, "version:2.9") << L {"0||A1B2C3D4|2.9|7"};
+        row("3601 version unreadable", 0x3600, app, "version-stalls") << L {"0||A1B2C3D4|0.0.0|7"};
+        row("3601 version empty", 0x3600, app, "version:") << L {"0||A1B2C3D4||7"};
+        row("3601 version non-ASCII", 0x3600, app, "version:\xC3\xA9") << L {"0||A1B2C3D4|?|17"};
+        row("3601 no serial", 0x3600, app, "no-serial") << L {"0||FFFFFFFF|3.2.1|17"};
+        const QString softText = "|DeviceScanner|Soft Repair Mode|A1B2C3D4||0";
+        row("3630 soft repair", 0x3630, soft, "") << L {"1" + softText};
+        row("362F sandbox", 0x3620, NorbyState::Sandbox, "") << L {"3" + softText};
+        row("boot loader", 0x3660, hard, "") << L {"2|DeviceScanner|Hard Repair Mode|FFFFFFFF||0"};
+
+        const QString install = "Can't open device, try to install WinUSB driver";
+        const QString unsupported
+            = "Can't open device: Operation not supported or unimplemented on this platform";
+        const auto error = ProbeResult::Error, installed = ProbeResult::DriverInstalled;
+        row("capture: descriptor unreadable", 0x3600, app, "descriptor:-1", error)
+            << L {"Probe KESTREL3/OSPREYX3/HARRIER3"};
+        row("capture: unsupported", 0x3600, app, "open:-12", installed, 1)
+            << L {"Serial number string id: 4", install};
+        row("capture: installation denied", 0x3600, app, "open:-3 install:-2",
+            ProbeResult::AccessDenied, 1)
+            << L {install, "access"};
+        row("capture: claim fails", 0x3600, app, "claim:-1", installed, 1)
+            << L {"Claim interface: 0", "Error claim usb interface:  -1", install};
+        // Another handle holds the interface: no driver can help.
+        row("capture: interface in use", 0x3600, app, "claim:-6", error)
+            << L {"Claim interface: 0", "Error claim usb interface:  -6"};
+        row("audio: no ping answer", 0x3620, app, "ping:-9", error)
+            << L {"Claim interface: 0", "Ping device: -9"};
+        // -1 is a failure like any other negative result, not an answer.
+        row("capture: ping fails with an I/O error", 0x3600, app, "ping:-1", error)
+            << L {"Claim interface: 0", "Ping device: -1"};
+        row("soft: unsupported, flag clear", 0x3620, soft, "open:-12", error)
+            << L {"Probe Soft", "Product string id: 2", "Serial number string id: 4", unsupported};
+        row("soft: unsupported, flag set", 0x3620, soft, "open:-12 flag", installed, 1)
+            << L {install};
+        row("soft: other open failure, flag clear", 0x3620, soft, "open:-1 install:-1", error, 1)
+            << L {install, "Error during driver installation"};
+        row("boot loader: unsupported, flag set", 0x3600, hard, "open:-12 flag", error)
+            << L {"Probe Hard", "Product string id: 2", "Serial number string id: 0",
+                   "Can't open device: ( -12 ) Operation not supported or unimplemented on this "
+                   "platform"};
     }
 
-    void describes()
+    void probes()
     {
         QFETCH(int, family);
         QFETCH(NorbyState, state);
-        QFETCH(QByteArray, versionString);
-        QFETCH(bool, hasSerial);
+        QFETCH(QString, setup);
+        QFETCH(ProbeResult, result);
+        QFETCH(QStringList, outcome);
+        vusb::Bus &bus = vusb::Bus::instance();
         NorbyDevice::Config config;
         config.familyId = uint16_t(family);
         config.state = state;
-        config.version = versionString.isNull()
-            ? std::nullopt
-            : std::optional<std::string>(versionString.toStdString());
-        if (!hasSerial)
+        if (setup.contains("version:"))
+            config.version = setup.section("version:", 1).section(' ', 0, 0).toStdString();
+        if (setup.contains("version-stalls"))
+            config.version.reset();
+        if (setup.contains("no-serial"))
             config.serial.reset();
-        const auto [node, device, entry] = plug(std::make_shared<NorbyDevice>(config));
+        const auto model = std::make_shared<NorbyDevice>(config);
+        const vusb::NodeId node = bus.plug(topology_.hub, 1, model);
+        bus.setKernelDriverActive(node, true);
+        const UsbDeviceRef device = testsupport::deviceOf(node);
+        const ProbeEntry *entry
+            = findProbe(model->identity().vendorId, model->identity().productId);
+        const QMap<QString, QString> steps = applySetup(setup, node);
+        bus.scriptDriverInstall({steps.value("install", "0").toInt()});
+
         DeviceDescription desc;
-        const testsupport::LogCapture quiet;
-        QCOMPARE(entry->probe(device.get(), desc), ProbeResult::Success);
-        QTEST(QString("%1|%2|%3|%4|%5")
-                  .arg(desc.mode)
-                  .arg(desc.modeText, desc.serial, desc.version)
-                  .arg(desc.capabilities, 0, 16),
-            "described");
+        desc.installDriverIfUnsupported = steps.contains("flag");
+        testsupport::LogCapture capture;
+        QCOMPARE(entry->probe(device.get(), desc), result);
+        QTEST(bus.driverInstallCalls(), "installCalls");
+        if (result != ProbeResult::Success) {
+            const QStringList log = capture.debug();
+            QCOMPARE(log.mid(log.size() - outcome.size()), outcome);
+            // A failed probe describes nothing, and leaves the device as it found it.
+            QVERIFY(desc.vendorId == 0 && desc.mode == Normal && desc.capabilities == 0);
+            QVERIFY(desc.modeText.isEmpty() && !desc.parent);
+            QVERIFY(testsupport::kernelDriverActive(node) != 0);
+            return;
+        }
+        QCOMPARE(QStringList {QString("%1|%2|%3|%4|%5")
+                                  .arg(desc.mode)
+                                  .arg(desc.modeText, desc.serial, desc.version)
+                                  .arg(desc.capabilities, 0, 16)},
+            outcome);
         QCOMPARE(desc.product,
             QString(state == NorbyState::BootLoader ? "FX3 Boot Loader" : "KESTREL3"));
         const DeviceDescription where = testsupport::describe(node);
@@ -138,7 +202,6 @@ private slots:
                 d.portNumber, d.portPath, d.parent.get(), d.interfaceNumber);
         };
         QVERIFY(addressing(desc) == addressing(where));
-
         // Only a capture device is pinged, and its kernel driver is back afterwards.
         QCOMPARE(testsupport::wire(node),
             state == NorbyState::Application ? QStringList {"c0 c8 0 0 1 1000: 01"}
@@ -146,97 +209,6 @@ private slots:
         QCOMPARE(testsupport::kernelDriverActive(node), 1);
     }
 
-    void failures_data()
-    {
-        QTest::addColumn<int>("family");
-        QTest::addColumn<NorbyState>("state");
-        QTest::addColumn<Fault>("fault");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<bool>("installIfUnsupported");
-        QTest::addColumn<int>("installResult");
-        QTest::addColumn<ProbeResult>("result");
-        QTest::addColumn<int>("installCalls");
-        QTest::addColumn<QStringList>("logTail");
-
-        auto row = [](const char *name, int family, NorbyState state, Fault fault, int code,
-                       bool flag = false, int install = 0) -> QTestData & {
-            return QTest::newRow(name) << family << state << fault << code << flag << install;
-        };
-        const auto app = NorbyState::Application, soft = NorbyState::SoftRepair;
-        const auto hard = NorbyState::BootLoader;
-        const QString install = "Can't open device, try to install WinUSB driver";
-        const QString unsupported
-            = "Can't open device: Operation not supported or unimplemented on this platform";
-        const int io = LIBUSB_ERROR_IO, access = LIBUSB_ERROR_ACCESS;
-        const int notSupported = LIBUSB_ERROR_NOT_SUPPORTED;
-        const auto error = ProbeResult::Error, installed = ProbeResult::DriverInstalled;
-        const auto denied = ProbeResult::AccessDenied;
-        using L = QStringList;
-
-        row("capture: descriptor unreadable", 0x3600, app, Fault::Descriptor, io)
-            << error << 0 << L {"Probe KESTREL3/OSPREYX3/HARRIER3"};
-        row("capture: unsupported", 0x3600, app, Fault::Open, notSupported)
-            << installed << 1 << L {"Serial number string id: 4", install};
-        row("capture: installation denied", 0x3600, app, Fault::Open, access, false, -2)
-            << denied << 1 << L {install, "access"};
-        row("capture: claim fails", 0x3600, app, Fault::Claim, io)
-            << installed << 1
-            << L {"Claim interface: 0", "Error claim usb interface:  -1", install};
-        // Another handle holds the interface: no driver can help.
-        row("capture: interface in use", 0x3600, app, Fault::Claim, LIBUSB_ERROR_BUSY)
-            << error << 0 << L {"Claim interface: 0", "Error claim usb interface:  -6"};
-        row("audio: no ping answer", 0x3620, app, Fault::Ping, LIBUSB_ERROR_PIPE)
-            << error << 0 << L {"Claim interface: 0", "Ping device: -9"};
-        // -1 is a failure like any other negative result, not an answer.
-        row("capture: ping fails with an I/O error", 0x3600, app, Fault::Ping, io)
-            << error << 0 << L {"Claim interface: 0", "Ping device: -1"};
-        row("soft: unsupported, flag clear", 0x3620, soft, Fault::Open, notSupported)
-            << error << 0
-            << L {"Probe Soft", "Product string id: 2", "Serial number string id: 4", unsupported};
-        row("soft: unsupported, flag set", 0x3620, soft, Fault::Open, notSupported, true)
-            << installed << 1 << L {install};
-        row("soft: other open failure, flag clear", 0x3620, soft, Fault::Open, io, false, -1)
-            << error << 1 << L {install, "Error during driver installation"};
-        row("boot loader: unsupported, flag set", 0x3600, hard, Fault::Open, notSupported, true)
-            << error << 0
-            << L {"Probe Hard", "Product string id: 2", "Serial number string id: 0",
-                   "Can't open device: ( -12 ) Operation not supported or unimplemented on this "
-                   "platform"};
-    }
-
-    void failures()
-    {
-        QFETCH(int, family);
-        QFETCH(NorbyState, state);
-        QFETCH(Fault, fault);
-        QFETCH(int, code);
-        QFETCH(bool, installIfUnsupported);
-        QFETCH(int, installResult);
-        QFETCH(QStringList, logTail);
-        vusb::Bus &bus = vusb::Bus::instance();
-        const auto [node, device, entry] = plug(NorbyDevice::make(uint16_t(family), state));
-        if (fault == Fault::Descriptor)
-            bus.failDescriptor(node, code);
-        if (fault == Fault::Open)
-            bus.failOpen(node, code);
-        if (fault == Fault::Claim)
-            bus.failClaim(node, code);
-        if (fault == Fault::Ping)
-            bus.failRequest(node, {0xC8, 1, -1, code});
-        bus.scriptDriverInstall({installResult});
-
-        DeviceDescription desc;
-        desc.installDriverIfUnsupported = installIfUnsupported;
-        testsupport::LogCapture capture;
-        QTEST(entry->probe(device.get(), desc), "result");
-        QTEST(bus.driverInstallCalls(), "installCalls");
-        const QStringList log = capture.debug();
-        QCOMPARE(log.mid(log.size() - logTail.size()), logTail);
-        // A failed probe describes nothing, and leaves the device as it found it.
-        QVERIFY(desc.vendorId == 0 && desc.mode == Normal && desc.capabilities == 0);
-        QVERIFY(desc.modeText.isEmpty() && !desc.parent);
-        QVERIFY(testsupport::kernelDriverActive(node) != 0);
-    }
     // One device of every id the tool knows, and a twin of the first on another port, spread
     // over two buses and an external hub; every request reports each of them once.
     void reportsEveryKnownDevice()
@@ -281,8 +253,8 @@ private slots:
     }
 
     // Devices go on root 1, ports 1, 2, 3, as families 0x3600, 0x3620, 0x3640. Each is "<state>
-    // [fault]"; every probe opens its device once, so a device's open count is the number of
-    // passes that reached it.
+    // [setup]" (see applySetup); every probe opens its device once, so a device's open count is the
+    // number of passes that reached it.
     void passes_data()
     {
         QTest::addColumn<QStringList>("devices");
@@ -298,25 +270,24 @@ private slots:
         };
         const QStringList none = {"complete"};
         row("unknown vendor", {"unknown"}, {}, none, {0}, 0);
-        row("driver installed: new pass reports it", {"app no-driver"}, {0},
-            {"device 3601", "complete"}, {2}, 1);
         row("installation fails: one retry", {"app no-driver"}, {-1}, none, {2}, 2);
-        row("installed every time: no fourth pass", {"app io"}, {0, 0, 0, 0}, none, {3}, 3);
-        row("no ping answer beside a working device: no retry", {"app no-ping", "app"}, {},
+        row("installed every time: no fourth pass", {"app open:-1"}, {0, 0, 0, 0}, none, {3}, 3);
+        row("no ping answer beside a working device: no retry", {"app ping:-9", "app"}, {},
             {"device 3621", "complete"}, {1, 1}, 0);
-        row("soft repair stays unsupported: no fourth pass", {"soft unsupported"}, {0, 0, 0}, none,
+        row("soft repair stays unsupported: no fourth pass", {"soft open:-12"}, {0, 0, 0}, none,
             {3}, 1);
         row("boot loader unsupported: the retry does not help", {"boot no-driver"}, {0}, none, {2},
             0);
         // Pass 1: both fail. Pass 2, install flag set: the capture device answers, the
         // soft-repair device gets its driver. Pass 3: both answer, only one is new.
-        row("reported once across passes", {"soft no-driver", "app io-once"}, {-1, 0},
+        row("reported once across passes", {"soft no-driver", "app open-once:-1"}, {-1, 0},
             {"device 3621", "device 3600", "complete"}, {3, 3}, 2);
         // The rest of the pass still runs; the driver installed in it gets no further pass.
-        row("access denied ends the request after the pass", {"app denied", "app no-driver", "app"},
-            {-2, 0}, {"error: " + AccessDenied, "device 3641", "complete"}, {1, 1, 1}, 2);
-        row("device list fails", {"app list"}, {}, none, {0}, 0);
-        row("descriptor failure ends the request at once", {"app", "app descriptor", "app"}, {},
+        row("access denied ends the request after the pass",
+            {"app open:-3", "app no-driver", "app"}, {-2, 0},
+            {"error: " + AccessDenied, "device 3641", "complete"}, {1, 1, 1}, 2);
+        row("device list fails", {"app list:-1"}, {}, none, {0}, 0);
+        row("descriptor failure ends the request at once", {"app", "app descriptor:-1", "app"}, {},
             {"device 3601", "complete"}, {1, 0, 0}, 0);
     }
 
@@ -329,27 +300,13 @@ private slots:
         const QMap<QString, NorbyState> states
             = {{"app", NorbyState::Application}, {"unknown", NorbyState::Application},
                 {"soft", NorbyState::SoftRepair}, {"boot", NorbyState::BootLoader}};
-        const QMap<QString, int> openErrors = {{"io", LIBUSB_ERROR_IO},
-            {"unsupported", LIBUSB_ERROR_NOT_SUPPORTED}, {"denied", LIBUSB_ERROR_ACCESS}};
         std::vector<vusb::NodeId> nodes;
         for (int i = 0; i < devices.size(); ++i) {
-            const QString kind = devices[i].section(' ', 0, 0), fault = devices[i].section(' ', 1);
-            const auto node = bus.plug(topology_.root1, uint8_t(i + 1),
+            const QString kind = devices[i].section(' ', 0, 0);
+            nodes.push_back(bus.plug(topology_.root1, uint8_t(i + 1),
                 norby(uint16_t(0x3600 + 0x20 * i), states.value(kind),
-                    kind == "unknown" ? 0x1234 : 0x2B77));
-            if (fault == "no-driver")
-                bus.requireDriver(node);
-            else if (fault == "io-once")
-                bus.failOpen(node, LIBUSB_ERROR_IO, 1);
-            else if (openErrors.contains(fault))
-                bus.failOpen(node, openErrors.value(fault));
-            else if (fault == "no-ping")
-                bus.failRequest(node, {0xC8, 1, -1, LIBUSB_ERROR_PIPE});
-            else if (fault == "descriptor")
-                bus.failDescriptor(node, LIBUSB_ERROR_IO);
-            else if (fault == "list")
-                bus.failDeviceList(LIBUSB_ERROR_IO);
-            nodes.push_back(node);
+                    kind == "unknown" ? 0x1234 : 0x2B77)));
+            applySetup(devices[i].section(' ', 1), nodes.back());
         }
         bus.scriptDriverInstall(std::vector<int>(installs.begin(), installs.end()));
 
@@ -359,7 +316,7 @@ private slots:
         QVERIFY(rec.waitForCompletes(1));
         QTEST(rec.events, "events");
         // Ids in lower-case hex without leading zeros; unknown ones are only logged.
-        if (devices.value(0).endsWith("list"))
+        if (devices.value(0).contains("list:"))
             QCOMPARE(log.debug(),
                 (QStringList {"Scan devices", "Can't get UBS device list LIBUSB_ERROR_IO"}));
         else

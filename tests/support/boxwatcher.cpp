@@ -14,19 +14,9 @@ namespace {
 
 QString kindOf(QMessageBox::Icon icon)
 {
-    switch (icon) {
-    case QMessageBox::Warning:
-        return QStringLiteral("warning");
-    case QMessageBox::Critical:
-        return QStringLiteral("critical");
-    case QMessageBox::Information:
-        return QStringLiteral("information");
-    case QMessageBox::Question:
-        return QStringLiteral("question");
-    case QMessageBox::NoIcon:
-        break;
-    }
-    return QStringLiteral("message");
+    static const char *const kinds[]
+        = {"message", "information", "warning", "critical", "question"};
+    return QString::fromLatin1(kinds[icon >= 0 && icon <= QMessageBox::Question ? icon : 0]);
 }
 
 QString describe(QDialog *dialog)

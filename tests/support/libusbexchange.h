@@ -48,16 +48,21 @@ inline void libusbExchangeRows()
     QTest::newRow("stall fault") << "claim stall transfer transfer"
                                  << QList<int> {0, LIBUSB_ERROR_PIPE, 1};
     QTest::newRow("leaves during a request") << "claim leave transfer" << QList<int> {0, noDevice};
+    // A request nobody answers ends at the caller's timeout, and the next one goes through.
+    QTest::newRow("never answers")
+        << "claim hold transfer transfer" << QList<int> {0, LIBUSB_ERROR_TIMEOUT, 1};
 }
 
 // The fault a bus step of the rows above sets on the ping (0xC8): "stall" stalls its next
-// occurrence, "leave" takes the device off the bus during it.
+// occurrence, "leave" takes the device off the bus during it, "hold" leaves it unanswered.
 inline std::optional<vcore::RequestFault> exchangeFault(const QString &step)
 {
     if (step == "stall")
         return vcore::RequestFault {0xC8, 1, 1, LIBUSB_ERROR_PIPE};
     if (step == "leave")
         return vcore::RequestFault {0xC8, 1, 1, vcore::Unplug};
+    if (step == "hold")
+        return vcore::RequestFault {0xC8, 1, 1, vcore::Hold};
     return std::nullopt;
 }
 

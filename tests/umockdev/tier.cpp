@@ -10,7 +10,6 @@
 #include <libusb.h>
 
 #include <cstdio>
-#include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -146,18 +145,13 @@ QStringList driverCalls(const usbfs::Bus &bus, usbfs::NodeId node)
     return out;
 }
 
-struct WithoutFileOverride::Saved {
-    __user_cap_data_struct data[2] {};
-};
-
 WithoutFileOverride::WithoutFileOverride()
-    : saved_(std::make_unique<Saved>())
 {
     // Effective capabilities belong to a thread, not to the process, and a new thread starts
     // with its creator's; the permitted set stays, so the destructor can raise them again.
     __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
-    syscall(SYS_capget, &header, saved_->data);
-    __user_cap_data_struct reduced[2] = {saved_->data[0], saved_->data[1]};
+    syscall(SYS_capget, &header, saved_);
+    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
     reduced[0].effective &= ~(1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH);
     syscall(SYS_capset, &header, reduced);
 }
@@ -165,7 +159,7 @@ WithoutFileOverride::WithoutFileOverride()
 WithoutFileOverride::~WithoutFileOverride()
 {
     __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
-    syscall(SYS_capset, &header, saved_->data);
+    syscall(SYS_capset, &header, saved_);
 }
 
 } // namespace tier

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <linux/capability.h>
 #include <memory>
 
 namespace tier {
@@ -76,8 +77,7 @@ public:
     WithoutFileOverride &operator=(const WithoutFileOverride &) = delete;
 
 private:
-    struct Saved;
-    std::unique_ptr<Saved> saved_;
+    __user_cap_data_struct saved_[2] {};
 };
 
 } // namespace tier

@@ -5,10 +5,8 @@
 #include "libusbexchange.h"
 #include "norbydevice.h"
 #include "tier.h"
-#include "usbdevicelist.h"
 
 #include <QtTest>
-#include <libusb.h>
 
 class tst_UsbfsRules : public tier::TierTestCase
 {
@@ -31,27 +29,6 @@ private slots:
                 else
                     bus().unplug(node);
             });
-    }
-
-    // Devices as libusb_get_device_list lists them: the one that arrived last comes first.
-    void listOrder()
-    {
-        const tier::Topology t = tier::Topology::build(bus());
-        for (uint8_t port : {2, 1, 3})
-            bus().plug(
-                t.hub3, port, vdev::NorbyDevice::make(0x3600, vdev::NorbyState::Application));
-        UsbDeviceList list;
-        QStringList order;
-        const ssize_t count = list.fetch();
-        for (ssize_t i = 0; i < count; ++i) {
-            uint8_t path[8] = {};
-            const int ports = libusb_get_port_numbers(list.at(i), path, 8);
-            QStringList text;
-            for (int p = 0; p < ports; ++p)
-                text << QString::number(path[p]);
-            order << QString::number(libusb_get_bus_number(list.at(i))) + "-" + text.join('.');
-        }
-        QCOMPARE(order, QStringList({"2-3.3", "2-3.1", "2-3.2", "2-3", "1-3", "2-", "1-"}));
     }
 
     void strings_data() { testsupport::libusbStringRows(); }

@@ -20,9 +20,11 @@ class tst_UsbfsScan : public tier::TierTestCase
 
 private slots:
     // One device of each state the tool tells apart, behind the two halves of a USB 3 hub
-    // (the boot loader runs at high speed), and a device of another vendor: each known one is
-    // reported once with the strings it sends as UTF-16, only the running capture devices are
-    // pinged, and the kernel driver of a capture interface has it back afterwards.
+    // (the boot loader runs at high speed): each is reported once with the strings it sends as
+    // UTF-16, only the running capture devices are pinged, and the kernel driver of a capture
+    // interface has it back afterwards. One more device's node the process may not open (a
+    // desktop user without the udev rule): libusb reports access denied, the driver seam says
+    // an administrator is needed, and the user is told so once; the rest of the pass still runs.
     void reportsEveryState()
     {
         const tier::Topology t = tier::Topology::build(bus());
@@ -37,51 +39,9 @@ private slots:
         const usbfs::NodeId boot = bus().plug(t.hub2, 1, norby(0x3660, NorbyState::BootLoader));
         const usbfs::NodeId early
             = bus().plug(t.root3, 1, norby(0x3600, NorbyState::Application, 0x5555));
-        const usbfs::NodeId other
-            = bus().plug(t.hub2, 2, norby(0x3600, NorbyState::Application, 0x1234));
-
-        DeviceScanner scanner;
-        testsupport::ScanRecorder rec(scanner, true);
-        emit scanner.scan();
-        QVERIFY(rec.waitForCompletes(1));
-        QCOMPARE(rec.events.filter("error: "), QStringList());
-        rec.devices.sort();
-        const QString repair = "|A1B2C3D4||Soft Repair Mode";
-        QCOMPARE(rec.devices,
-            QStringList({"04b4:00f3 bus 1 path 03.01 mode 2 caps 0 FX3 Boot Loader|FFFFFFFF||Hard "
-                         "Repair Mode",
-                "2b77:3601 bus 2 path 03.01 mode 0 caps 17 KESTREL3 ?|A1B2C3D4|3.4.0|",
-                "2b77:3621 bus 2 path 03.02 mode 0 caps 1f KESTREL3|A1B2C3D4|3.2.1|",
-                "2b77:3630 bus 2 path 03.03 mode 1 caps 0 KESTREL3" + repair,
-                "2b77:364f bus 2 path 03.04 mode 3 caps 0 KESTREL3" + repair,
-                "5555:3601 bus 2 path 01 mode 0 caps 17 KESTREL3|A1B2C3D4|3.2.1|"}));
-        for (usbfs::NodeId node : {app, audio, early})
-            QCOMPARE(tier::wire(bus(), node), QStringList {"c0 c8 0 0 1: 01 -> 1"});
-        for (usbfs::NodeId node : {soft, sandbox, boot, other})
-            QCOMPARE(tier::wire(bus(), node), QStringList());
-        QCOMPARE(bus().calls(other), std::vector<std::string>());
-
-        // Detached for the claim and the ping, and handed back once the interface was
-        // released: a kernel driver cannot take an interface that is still claimed.
-        QCOMPARE(tier::driverCalls(bus(), app),
-            QStringList({"getdriver 0: uvcvideo", "getdriver 0: uvcvideo", "disconnect 0: uvcvideo",
-                "claim 0", "urb c0 c8", "release 0", "connect 0: uvcvideo"}));
-        QCOMPARE(bus().boundDriver(app), std::string("uvcvideo"));
-        QCOMPARE(tier::driverCalls(bus(), audio),
-            QStringList({"getdriver 0 -> ENODATA", "claim 0", "urb c0 c8", "release 0"}));
-        QCOMPARE(tier::driverInstallCalls(), 0);
-    }
-
-    // A device node the process may not open (a desktop user without the udev rule): libusb
-    // reports access denied, the driver seam says an administrator is needed, and the user is
-    // told so once; the other device of the pass is still reported.
-    void accessDenied()
-    {
-        const tier::Topology t = tier::Topology::build(bus());
-        const usbfs::NodeId denied = bus().plug(t.hub3, 1, norby(0x3600, NorbyState::Application));
+        const usbfs::NodeId denied = bus().plug(t.root3, 2, norby(0x3600, NorbyState::Application));
         bus().denyAccess(denied);
         bus().replug(denied);
-        bus().plug(t.hub3, 2, norby(0x3620, NorbyState::Application));
         tier::scriptDriverInstall({-2});
 
         std::unique_ptr<DeviceScanner> scanner;
@@ -95,11 +55,32 @@ private slots:
         QCOMPARE(rec.events.filter("error: "),
             QStringList {"error: Access Denied: Administrative privilegies are required to "
                          "access the device"});
-        QCOMPARE(rec.devices.size(), 1);
-        QVERIFY2(rec.devices.first().startsWith("2b77:3621"), qPrintable(rec.devices.first()));
-        QCOMPARE(tier::driverInstallCalls(), 1);
+        rec.devices.sort();
+        const QString repair = "|A1B2C3D4||Soft Repair Mode";
+        QCOMPARE(rec.devices,
+            QStringList({"04b4:00f3 bus 1 path 03.01 mode 2 caps 0 FX3 Boot Loader|FFFFFFFF||Hard "
+                         "Repair Mode",
+                "2b77:3601 bus 2 path 03.01 mode 0 caps 17 KESTREL3 ?|A1B2C3D4|3.4.0|",
+                "2b77:3621 bus 2 path 03.02 mode 0 caps 1f KESTREL3|A1B2C3D4|3.2.1|",
+                "2b77:3630 bus 2 path 03.03 mode 1 caps 0 KESTREL3" + repair,
+                "2b77:364f bus 2 path 03.04 mode 3 caps 0 KESTREL3" + repair,
+                "5555:3601 bus 2 path 01 mode 0 caps 17 KESTREL3|A1B2C3D4|3.2.1|"}));
+        for (usbfs::NodeId node : {app, audio, early})
+            QCOMPARE(tier::wire(bus(), node), QStringList {"c0 c8 0 0 1: 01 -> 1"});
+        for (usbfs::NodeId node : {soft, sandbox, boot})
+            QCOMPARE(tier::wire(bus(), node), QStringList());
         QCOMPARE(bus().calls(denied), std::vector<std::string>());
         QVERIFY(tier::libusbWarnings().join('\n').contains("errno=13"));
+        QCOMPARE(tier::driverInstallCalls(), 1);
+
+        // Detached for the claim and the ping, and handed back once the interface was
+        // released: a kernel driver cannot take an interface that is still claimed.
+        QCOMPARE(tier::driverCalls(bus(), app),
+            QStringList({"getdriver 0: uvcvideo", "getdriver 0: uvcvideo", "disconnect 0: uvcvideo",
+                "claim 0", "urb c0 c8", "release 0", "connect 0: uvcvideo"}));
+        QCOMPARE(bus().boundDriver(app), std::string("uvcvideo"));
+        QCOMPARE(tier::driverCalls(bus(), audio),
+            QStringList({"getdriver 0 -> ENODATA", "claim 0", "urb c0 c8", "release 0"}));
     }
 };
 
