@@ -99,14 +99,17 @@ private slots:
     {
         QTest::addColumn<int>("failing"); // the 0xB3 read or write that fails, 0 for none
         QTest::addColumn<bool>("write");
-        QTest::addColumn<QString>("result"); // the modes shown, or the box of the write
+        QTest::addColumn<QString>("shown"); // the modes read
+        QTest::addColumn<QString>("box");
 
-        QTest::newRow("read") << 0 << false << "on 1920x1080;off 1280x720;on 65535x1;";
+        const QString read = "on 1920x1080;off 1280x720;on 65535x1;";
+        QTest::newRow("read, then Apply") << 0 << true << read << "";
         // The page stays disabled; no box.
-        QTest::newRow("read fails") << 2 << false << "on 1920x1080;off 0x0;off 0x0;";
-        QTest::newRow("write") << 0 << true << "";
+        QTest::newRow("read fails") << 2 << false << "on 1920x1080;off 0x0;off 0x0;"
+                                    << "";
         QTest::newRow("write fails")
-            << 2 << true << "critical|Device Access Error|Error setting device flags: Pipe error";
+            << 2 << true << read
+            << "critical|Device Access Error|Error setting device flags: Pipe error";
     }
 
     void userModes()
@@ -122,23 +125,20 @@ private slots:
 
         Window window;
         QVERIFY(readPage(window, "tabUserMode"));
-        if (!write) {
-            QString shown;
-            for (const char *mode : {"userMode1", "userMode2", "userMode3"}) {
-                const QByteArray name(mode);
-                shown += QString("%1 %2x%3;")
-                             .arg(window.widget<QGroupBox>(mode)->isChecked() ? "on" : "off")
-                             .arg(window.widget<QSpinBox>(name + "Width")->value())
-                             .arg(window.widget<QSpinBox>(name + "Height")->value());
-            }
-            QTEST(shown, "result");
-            QCOMPARE(window.widget("tabUserMode")->isEnabled(), failing == 0);
-            return;
+        QString shown;
+        for (const char *mode : {"userMode1", "userMode2", "userMode3"}) {
+            const QByteArray name(mode);
+            shown += QString("%1 %2x%3;")
+                         .arg(window.widget<QGroupBox>(mode)->isChecked() ? "on" : "off")
+                         .arg(window.widget<QSpinBox>(name + "Width")->value())
+                         .arg(window.widget<QSpinBox>(name + "Height")->value());
         }
+        QTEST(shown, "shown");
+        QCOMPARE(window.widget("tabUserMode")->isEnabled(), write);
+        if (!write)
+            return;
         window.widget<QSpinBox>("userMode1Width")->setValue(320);
         window.widget<QSpinBox>("userMode1Height")->setValue(240);
-        window.widget<QGroupBox>("userMode2")->setChecked(false);
-        window.widget<QGroupBox>("userMode3")->setChecked(true);
         window.widget<QSpinBox>("userMode3Width")->setValue(3840);
         window.widget<QSpinBox>("userMode3Height")->setValue(2160);
         bus.clearTransfers();
@@ -146,7 +146,7 @@ private slots:
             bus.failRequest(node_, {0xB3, failing, 1});
         window.click("updateUserModesButton");
         QVERIFY(ready(window));
-        QTEST(boxes.takeLines().join(""), "result");
+        QTEST(boxes.takeLines().join(""), "box");
         if (!failing)
             QCOMPARE(requests(node_, 0xB3),
                 (QStringList {"40 b3 0 0 5 1000: 40 01 f0 00 00",
