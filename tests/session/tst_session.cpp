@@ -83,7 +83,6 @@ private slots:
         row("read fails", "read switches", 1, {flagsRead},
             "unanswered (Error retreiving config device data: req=226," + pipe + ") ---");
         row("write performance", "write switches -P-", 0, {"40 e3 0 0 1 1000: 04"}, "ok ---");
-        row("write aspect and audio", "write switches A-M", 0, {"40 e3 0 0 1 1000: 12"}, "ok ---");
         row("write fails", "write switches A-M", 1, {"40 e3 0 0 1 1000: 12"},
             "failed (Error setting device flags: Pipe error) ---");
         row("read modes", "read modes", 0, modeReads, "ok --- 1920x1080 1280x720- 65535x1");

@@ -87,7 +87,6 @@ private slots:
         QTest::newRow("pid with its repair state")
             << DeviceFilter {0, 0x3621, ""} << QStringList {kestrel, soft};
         QTest::newRow("serial") << DeviceFilter {0, 0, "%1%2"} << QStringList {soft, odd};
-        QTest::newRow("boot loader ids") << DeviceFilter {0x04B4, 0x00F3, ""} << QStringList {boot};
         QTest::newRow("nothing matches") << DeviceFilter {0x2B77, 0x3631, ""} << QStringList {};
     }
 
