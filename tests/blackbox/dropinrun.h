@@ -38,17 +38,6 @@ inline QList<QByteArray> packageImages(const QString &package, const std::string
         QByteArray(reinterpret_cast<const char *>(edid.data.data()), int(edid.data.size()))};
 }
 
-// The same three files as a device keeps them in `folder`; empty ones for files it has not.
-inline QList<QByteArray> savedImages(const QString &folder)
-{
-    QList<QByteArray> images;
-    for (const char *name : {"fx3-microcode.bin", "fpga-image.bin", "edid.bin"}) {
-        QFile file(folder + '/' + name);
-        images << (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
-    }
-    return images;
-}
-
 // Runs of the shipped programs, one after another, on one set of virtual devices (the drop-in
 // bus's default KESTREL3 when `devices` is null) that keep their state between runs, each
 // transfer written to the log. Nothing of Qt Test runs inside the programs.
@@ -140,9 +129,11 @@ public:
         QFile f(dir.filePath("state/" + port + '/' + file));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    // The microcode, FPGA image and EDID saved by the device at `port`, as packageImages.
     QList<QByteArray> images(const QString &port) const
     {
-        return savedImages(dir.filePath("state/" + port));
+        return {saved(port, "fx3-microcode.bin"), saved(port, "fpga-image.bin"),
+            saved(port, "edid.bin")};
     }
 
     QTemporaryDir dir;

@@ -73,28 +73,19 @@ private slots:
         QCOMPARE(devices.at(0).toObject().value("settings").toArray(),
             (QJsonArray {"aspect-ratio", "performance", "audio-selector", "user-modes"}));
 
-        // A device's strings reach a terminal escaped, one line a device and its columns kept;
-        // JSON has them as they are.
+        // A device's strings reach a terminal escaped, never substituted into, one line a device
+        // and its columns kept; JSON has them as they are.
         const QJsonObject strings {
-            {"serial", "K3\n\x1b[2J x\\"}, {"version", "3.4 beta"}, {"product", "K\r3"}};
+            {"serial", "K3\n\x1b[2J x\\"}, {"version", "3.4 beta"}, {"product", "K\r3 %1"}};
         Cli odd(QJsonDocument(QJsonArray {strings}).toJson());
         QCOMPARE(odd.run({"list"}), 0);
         QCOMPARE(odd.out,
-            "normal      2b77:3601 K3\\x0a\\x1b[2J\\x20x\\\\ 3.4\\x20beta 1-1        K\\x0d3\n");
+            "normal      2b77:3601 K3\\x0a\\x1b[2J\\x20x\\\\ 3.4\\x20beta 1-1        "
+            "K\\x0d3 %1\n");
         QCOMPARE(odd.run({"list", "--json"}), 0);
         const QJsonObject exact = odd.jsonLines().value(0).toArray().at(0).toObject();
         for (const char *key : {"serial", "version", "product"})
             QCOMPARE(exact.value(key), strings.value(key));
-
-        // A device file that is not valid is said with its name and place, and there are no
-        // devices.
-        Cli broken("{\n  \"devices\": [\n    {\"kind\": \"KESTREL3\",, }\n  ]\n}\n");
-        QCOMPARE(broken.run({"list"}), 0);
-        QCOMPARE(broken.out, QByteArray());
-        const QString file = broken.dir.filePath("devices.json");
-        QVERIFY2(
-            broken.err.contains((file + ": line 3, column 26: ").toUtf8()), broken.err.constData());
-        QVERIFY(broken.err.contains(("0 device(s) from " + file).toUtf8()));
     }
 
     void check_data()
@@ -104,25 +95,14 @@ private slots:
         const auto row = [](const char *name, const char *package, const QString &refusal) {
             QTest::newRow(name) << QString(package) << refusal;
         };
+        // The refusals themselves are the update task's (tests/update); here how the tool says
+        // them, for a sample and for a package damaged behind the directory's back.
         row("good", "kestrel3", "");
-        row("EDID in the plain format", "kestrel3_4k", "");
         row("microcode not whole words", "microcode-unaligned",
             "Error: microcode block does not aligned by 32 bit length");
-        row("no sandbox", "missing-sandbox",
-            "Invalid firmware package. File(s) not found: kestrel3-sandbox.img");
-        row("EDID checksum", "bad-edid-checksum", "EDID data has incorrect checksum");
-        row("sandbox cut short", "truncated-boot-image", "truncated");
+        row("FPGA data against its CRC", "fpga-damaged",
+            "Error: failed to read FPGA image: CRC error");
         row("no such file", "missing", "Cannot open firmware package: ");
-        // Damaged behind the directory's back: found by reading every image in full.
-        const QString read = "Error: failed to read FPGA image: ";
-        row("FPGA data against its CRC", "fpga-damaged", read + "CRC error");
-        row("FPGA deflate stream", "fpga-deflate-broken", read + "Zlib error");
-        row("FPGA shorter than its entry", "fpga-short", read + "Zip archive inconsistent");
-        row("FPGA longer than its entry", "fpga-long", read + "Zip archive inconsistent");
-        row("empty microcode", "microcode-empty", "Error: microcode image is empty");
-        row("empty FPGA image", "fpga-empty", "Error: FPGA image is empty");
-        row("EDID beyond one transfer", "edid-too-large",
-            "EDID data is too large to send: 4224 bytes");
     }
 
     void check()
@@ -166,13 +146,8 @@ private slots:
         QVERIFY(!events.contains(QJsonValue::Undefined));
         QCOMPARE(events.last().toObject().value("result").toString(), "success");
         QCOMPARE(events.last().toObject().value("exitStatus").toInt(), 0);
-        QStringList steps;
-        for (const QJsonValue &event : events) {
-            const QString step = event.toObject().value("step").toString();
-            if (!step.isEmpty() && !steps.contains(step))
-                steps << step;
-        }
-        QCOMPARE(steps, (QStringList {"package", "sandbox", "microcode", "fpga", "edid", "done"}));
+        // The steps before are the session's (tests/session).
+        QVERIFY(cli.out.contains(R"("step":"done")"));
         QCOMPARE(cli.images("2-3"), packageImages(sample("kestrel3"), "kestrel3"));
         QCOMPARE(cli.images("2-1.1"), untouched);
         QCOMPARE(cli.images("2-1.2"), untouched);
@@ -200,8 +175,6 @@ private slots:
             "The device offers no settings.");
         row("no audio selector", {"settings", "--port", "2-1.2", "--audio-selector", "on"}, 1,
             "The device has no audio selector setting.");
-        row("incompatible package", {"update", sample("ospreyx3"), "--port", "2-1.2"}, 1,
-            "Selected device and firmware incompatible");
         row("usage", {"update"}, 2, "update needs a firmware package.");
     }
 
@@ -250,7 +223,7 @@ private slots:
     {
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<QString>("step"); // sent once the update reports it; empty: in the scan
-        QTest::newRow("SIGTERM during the microcode") << int(SIGTERM) << "microcode";
+        // SIGTERM shares SIGHUP's handler (the window's test sends each once).
         QTest::newRow("SIGHUP during the FPGA image") << int(SIGHUP) << "fpga";
         QTest::newRow("SIGINT before the flash") << int(SIGINT) << "";
     }

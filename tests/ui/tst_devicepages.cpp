@@ -31,8 +31,8 @@ const char SettingsRead[] = "c0 e2 0 0 1 1000: ";
 
 } // namespace
 
-// The Settings and User Modes pages and the input-signal line: what goes on the wire when, and
-// what the window shows of the answers.
+// The Settings and User Modes pages and the input-signal line: what the window sends from its
+// widgets, when, and what it shows of the answers.
 class tst_DevicePages : public uitest::WindowTestCase
 {
     Q_OBJECT
@@ -46,94 +46,85 @@ private slots:
         node_ = vusb::Bus::instance().plug(topology.hub, 1, device_);
     }
 
+    // Bytes and sequencing are the session's (tests/session); here the boxes a read shows and
+    // an Apply writes, a box for a failure, and a page locked while its request runs.
     void settings_data()
     {
-        QTest::addColumn<int>("flags"); // on the device
-        QTest::addColumn<QString>("shown"); // check boxes after the read
-        QTest::addColumn<QString>("applied"); // check boxes for Apply
-        QTest::addColumn<QString>("written");
-
-        const auto row = [](const char *name, int flags, const char *shown, const char *applied,
-                             const char *written) {
-            QTest::newRow(name) << flags << QString(shown) << QString(applied) << QString(written);
-        };
-        row("none", 0x00, "---", "-P-", "04");
-        row("all", 0x16, "APM", "APM", "16");
-        row("performance", 0x04, "-P-", "A-M", "12");
-        row("the firmware's own bits, written 0", 0xE9, "---", "---", "00");
+        QTest::addColumn<bool>("failing");
+        QTest::newRow("read, then Apply") << false;
+        QTest::newRow("read fails") << true;
     }
 
     void settings()
     {
-        QFETCH(int, flags);
-        QFETCH(QString, applied);
-        QFETCH(QString, written);
-        device_->settings().setFlags(uint8_t(flags));
-
+        QFETCH(bool, failing);
+        device_->settings().setFlags(0x04);
+        // Description "Q", label "P", 60000 mHz, 1920x1080, progressive.
+        device_->settings().setInputStatus({'Q', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'P', 0, 0, 0, 0,
+            0, 0, 0, 0x60, 0xEA, 0, 0, 0x80, 0x07, 0x38, 0x04, 0});
+        if (failing)
+            vusb::Bus::instance().failRequest(node_, {0xE2, 1, 1});
         Window window;
         QVERIFY(window.scanned(1));
         // Selected on the Firmware page: nothing is read until the Settings page shows.
         QVERIFY(requests(node_, 0xE2).isEmpty());
+        window.widget<QCheckBox>("audioSelectorCheckBox")->setChecked(true);
         QVERIFY(readPage(window, "tabSettings"));
-        QCOMPARE(
-            requests(node_, 0xE2), QStringList {SettingsRead + QString::asprintf("%02x", flags)});
-        QTEST(checks(window), "shown");
+        if (failing) {
+            QVERIFY(boxes.waitForBoxes(1));
+            QCOMPARE(boxes.takeLines(),
+                QStringList {"critical|Device Access Error|Error retreiving config device data: "
+                             "req=226, status: Pipe error"});
+            QCOMPARE(checks(window), QString("--M")); // kept as they were
+            return;
+        }
+        QCOMPARE(checks(window), QString("-P-"));
+        // The line shows the poll's answer (the answers themselves are tests/session's).
         QVERIFY(window.dialog.isPollingInputSignal());
-
-        window.widget<QCheckBox>("keepAspectRatioCheckBox")->setChecked(applied[0] == 'A');
-        window.widget<QCheckBox>("performanceModeCheckBox")->setChecked(applied[1] == 'P');
-        window.widget<QCheckBox>("audioSelectorCheckBox")->setChecked(applied[2] == 'M');
+        auto *signal = window.widget<QLabel>("inputSignalLabel");
+        QCOMPARE(signal->text(), QString("device not selected"));
+        window.invoke("onInputStatusTimer"); // one tick of the two-second poll
+        QVERIFY(QTest::qWaitFor([&] { return signal->text() == "P 1920x1080p@60, Q"; }, 5000));
+        window.widget<QCheckBox>("keepAspectRatioCheckBox")->setChecked(true);
+        window.widget<QCheckBox>("performanceModeCheckBox")->setChecked(false);
+        window.widget<QCheckBox>("audioSelectorCheckBox")->setChecked(true);
         vusb::Bus::instance().clearTransfers();
         window.click("updateSettingsButton");
         QVERIFY(!window.widget("tabWidget")->isEnabled());
         QVERIFY(ready(window));
-        QCOMPARE(testsupport::wire(node_), QStringList {"40 e3 0 0 1 1000: " + written});
-        vusb::Bus::instance().locked(
-            [&] { QCOMPARE(int(device_->settings().flags()), written.toInt(nullptr, 16)); });
-        QVERIFY(window.widget("tabSettings")->isEnabled());
+        QCOMPARE(testsupport::wire(node_), QStringList {"40 e3 0 0 1 1000: 12"});
     }
 
-    void settingsReadFails()
+    void userModes_data()
     {
-        vusb::Bus::instance().failRequest(node_, {0xE2, 1, 1});
-        Window window;
-        QVERIFY(window.scanned(1));
-        window.widget<QCheckBox>("performanceModeCheckBox")->setChecked(true);
-        window.showPage("tabSettings");
-        QVERIFY(boxes.waitForBoxes(1));
-        QCOMPARE(boxes.takeLines(),
-            QStringList {"critical|Device Access Error|Error retreiving config device data: "
-                         "req=226, status: Pipe error"});
-        QVERIFY(ready(window));
-        QCOMPARE(checks(window), QString("-P-"));
+        QTest::addColumn<int>("failing"); // the 0xB3 read or write that fails, 0 for none
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<QString>("shown"); // the modes read
+        QTest::addColumn<QString>("box");
+
+        const QString read = "on 1920x1080;off 1280x720;on 65535x1;";
+        QTest::newRow("read, then Apply") << 0 << true << read << "";
+        // The page stays disabled; no box.
+        QTest::newRow("read fails") << 2 << false << "on 1920x1080;off 0x0;off 0x0;"
+                                    << "";
+        QTest::newRow("write fails")
+            << 2 << true << read
+            << "critical|Device Access Error|Error setting device flags: Pipe error";
     }
 
-    void userModesRead_data()
-    {
-        QTest::addColumn<int>("failing"); // 0xB3 read that fails, 0 for none
-        QTest::addColumn<QStringList>("reads");
-        QTest::addColumn<QString>("shown");
-
-        const QStringList reads {"c0 b3 0 0 5 1000: 80 07 38 04 00",
-            "c0 b3 0 1 5 1000: 00 05 d0 02 01", "c0 b3 0 2 5 1000: ff ff 01 00 00"};
-        QTest::newRow("all three") << 0 << reads << "on 1920x1080;off 1280x720;on 65535x1;";
-        // The sequence stops at the failed read, and the page stays disabled; no box.
-        QTest::newRow("mode 2 fails")
-            << 2 << QStringList {reads[0], "c0 b3 0 1 5 1000: "} << "on 1920x1080;off 0x0;off 0x0;";
-    }
-
-    void userModesRead()
+    void userModes()
     {
         QFETCH(int, failing);
+        QFETCH(bool, write);
         device_->settings().setUserMode(0, userMode(1920, 1080, 0));
         device_->settings().setUserMode(1, userMode(1280, 720, 1));
         device_->settings().setUserMode(2, userMode(65535, 1, 0));
-        if (failing)
-            vusb::Bus::instance().failRequest(node_, {0xB3, failing, 1});
+        vusb::Bus &bus = vusb::Bus::instance();
+        if (failing && !write)
+            bus.failRequest(node_, {0xB3, failing, 1});
 
         Window window;
         QVERIFY(readPage(window, "tabUserMode"));
-        QTEST(requests(node_, 0xB3), "reads");
         QString shown;
         for (const char *mode : {"userMode1", "userMode2", "userMode3"}) {
             const QByteArray name(mode);
@@ -143,45 +134,23 @@ private slots:
                          .arg(window.widget<QSpinBox>(name + "Height")->value());
         }
         QTEST(shown, "shown");
-        QCOMPARE(window.widget("tabUserMode")->isEnabled(), failing == 0);
-    }
-
-    void userModesWrite_data()
-    {
-        QTest::addColumn<int>("failing"); // 0xB3 write that fails, 0 for none
-        QTest::addColumn<QStringList>("writes");
-        QTest::addColumn<QString>("box");
-
-        const QStringList all {"40 b3 0 0 5 1000: 40 01 f0 00 00",
-            "40 b3 0 1 5 1000: 00 00 00 00 01", "40 b3 0 2 5 1000: 00 0f 70 08 00"};
-        QTest::newRow("all three") << 0 << all << "";
-        QTest::newRow("mode 1 fails")
-            << 2 << QStringList(all.mid(0, 2))
-            << "critical|Device Access Error|Error setting device flags: Pipe error";
-    }
-
-    void userModesWrite()
-    {
-        QFETCH(int, failing);
-
-        Window window;
-        QVERIFY(readPage(window, "tabUserMode"));
-        window.widget<QGroupBox>("userMode1")->setChecked(true);
+        QCOMPARE(window.widget("tabUserMode")->isEnabled(), write);
+        if (!write)
+            return;
         window.widget<QSpinBox>("userMode1Width")->setValue(320);
         window.widget<QSpinBox>("userMode1Height")->setValue(240);
-        window.widget<QGroupBox>("userMode2")->setChecked(false);
-        window.widget<QGroupBox>("userMode3")->setChecked(true);
         window.widget<QSpinBox>("userMode3Width")->setValue(3840);
         window.widget<QSpinBox>("userMode3Height")->setValue(2160);
-        vusb::Bus &bus = vusb::Bus::instance();
         bus.clearTransfers();
         if (failing)
             bus.failRequest(node_, {0xB3, failing, 1});
-
         window.click("updateUserModesButton");
         QVERIFY(ready(window));
-        QTEST(requests(node_, 0xB3), "writes");
         QTEST(boxes.takeLines().join(""), "box");
+        if (!failing)
+            QCOMPARE(requests(node_, 0xB3),
+                (QStringList {"40 b3 0 0 5 1000: 40 01 f0 00 00",
+                    "40 b3 0 1 5 1000: 00 05 d0 02 01", "40 b3 0 2 5 1000: 00 0f 70 08 00"}));
     }
 
     void nothingWhileARequestIsOutstanding()
@@ -240,36 +209,6 @@ private slots:
         QVERIFY(window.widget("tabWidget")->isEnabled()); // no Apply under way
         for (const QString &line : testsupport::wire(node_))
             QVERIFY2(!line.startsWith("40 "), qPrintable(line));
-    }
-
-    void inputSignal_data()
-    {
-        QTest::addColumn<bool>("unplugged");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("signal") << false << "P 1920x1080p@60, Q";
-        QTest::newRow("device gone") << true << "request not supported";
-    }
-
-    void inputSignal()
-    {
-        QFETCH(bool, unplugged);
-        // Description "Q", label "P", 60000 mHz, 1920x1080, progressive.
-        device_->settings().setInputStatus({'Q', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'P', 0, 0, 0, 0,
-            0, 0, 0, 0x60, 0xEA, 0, 0, 0x80, 0x07, 0x38, 0x04, 0});
-
-        Window window;
-        QVERIFY(window.scanned(1));
-        auto *label = window.widget<QLabel>("inputSignalLabel");
-        QCOMPARE(label->text(), QString("device not selected"));
-        if (unplugged)
-            vusb::Bus::instance().unplug(node_);
-        vusb::Bus::instance().clearTransfers();
-        // One tick of the two-second poll.
-        window.invoke("onInputStatusTimer");
-        QVERIFY(QTest::qWaitFor([&] { return label->text() != "device not selected"; }, 5000));
-        QTEST(label->text(), "text");
-        if (!unplugged)
-            QCOMPARE(testsupport::wire(node_).size(), 1);
     }
 
 private:
