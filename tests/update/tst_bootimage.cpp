@@ -69,13 +69,10 @@ private slots:
         row("empty", QByteArray(), signature);
         row("one byte", "C", signature);
         row("signature wrong", "CX" + good.mid(2), signature);
-        row("ends in the image header", good.left(3), truncated);
-        row("ends in a section length", good.left(6), truncated);
-        row("ends in a load address", good.left(10), truncated);
-        row("ends in section data", good.left(30), truncated);
-        row("ends in the terminating section", good.left(48), truncated);
-        row("no checksum", good.left(52), truncated);
-        row("ends in the checksum", good.chopped(1), truncated);
+        // Cut in the image header, a section length, a load address, section data, the
+        // terminating section, before and in the checksum.
+        for (const int size : {3, 6, 10, 30, 48, 52, 55})
+            row(qPrintable("ends after " + QString::number(size)), good.left(size), truncated);
         // The length is refused before the data it announces is looked for.
         row("section too long", longSection,
             "Error: microcode section at 0x40000000 is too long: 2097156 bytes, at most 2097152");

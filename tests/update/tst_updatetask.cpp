@@ -94,13 +94,11 @@ private slots:
         const NorbyState boot = NorbyState::BootLoader;
         row("legacy", "legacy", 0x3600, app, "", {34, 66});
         row("ospreyx3", "ospreyx3", 0x3620, app, "", {51});
-        row("EDID only", "harrier3", 0x3660, app, "images", {21});
         row("sandbox running", "kestrel3", 0x3600, NorbyState::Sandbox, "", {34, 66});
-        row("soft repair", "kestrel3", 0x3600, soft, "", {43, 71});
         row("soft repair, back without driver", "ospreyx3", 0x3620, soft, "needs driver", {57}, 1);
         // The 4K sandbox ids are tried in set order: the 0x3640 device answers to the second
-        // one, after a driver installation for the first.
-        row("hard repair, 4K 0x3630", "kestrel3_4k", 0x3630, boot, "", {43, 71});
+        // one, after a driver installation for the first. The plain soft and hard repairs are
+        // the fault matrix's clean runs.
         row("hard repair, 4K 0x3640", "kestrel3_4k", 0x3640, boot, "", {43, 71}, 1);
         row("soft repair, companion behind a USB 3 hub", "kestrel3", 0x3600, soft,
             "peers companion", {43, 71}, 1, "3-5.2");
@@ -135,9 +133,8 @@ private slots:
             QVERIFY2(values.contains(end), qPrintable(QString::number(end)));
 
         vdev::NorbyFlash &flash = rig.device->flash();
-        const bool edidOnly = setup == "images";
-        QCOMPARE(bytesOf(flash.fx3Flash()), edidOnly ? QByteArray() : images.microcode);
-        QCOMPARE(bytesOf(flash.fpgaFlash()), edidOnly ? QByteArray() : images.fpga);
+        QCOMPARE(bytesOf(flash.fx3Flash()), images.microcode);
+        QCOMPARE(bytesOf(flash.fpgaFlash()), images.fpga);
         QCOMPARE(flash.edid(), product == "ospreyx3" ? std::vector<uint8_t>() : images.edid);
         QTEST(rig.bus.driverInstallCalls(), "driverCalls");
         if (rig.desc.mode == SoftRepair || rig.desc.mode == HardRepair) {
@@ -171,35 +168,23 @@ private slots:
         row("sandbox", app, "1",
             "Invalid firmware package. File(s) not found: kestrel3-sandbox.img");
         row("incompatible", app, "1", "Selected device and firmware incompatible");
-        row("open fails", app, "1 2",
-            "Cannot Access Device. Administrative privilegies may be required");
-        row("fault c1", app, "1 2 +", "Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE");
         row("encrypted", soft, "1",
             "Error: failed to open sandbox microcode: kestrel3-sandbox.img");
-        row("never", soft, "1 2 +", "Error: Failed to install driver");
         row("never -2", soft, "1 2 +",
             "Access Denied: Administrative privilegies are required to access the device");
         row("never 0", soft, "1 2 +", "Error: Failed to init device for repair");
-        row("fault c5", soft, "1 2 +", "Error: failed to start microcode reflashing: Pipe error");
         // A device back on a port that is neither its old one nor that one's companion may be
         // another device.
         row("peers unrelated", soft, "1 2 +", "Error: Failed to install driver");
-        // Refused before the device is opened: its flash stays as it was.
-        row("unaligned", app, "1", "Error: microcode block does not aligned by 32 bit length: 906");
+        // Refused before the device is opened: its flash stays as it was. The application's
+        // refusals of damaged members are the command line's (tests/blackbox); here the repair's,
+        // whose sandbox must not start either.
         row("fpga encrypted", app, "1", "Error: failed to find FPGA image");
-        row("bad edid", app, "1", "EDID data has incorrect checksum");
         row("bad edid, repair", soft, "1", "EDID data has incorrect checksum");
         // Read in full before the device is touched: a damaged image never reaches its step
         // with the other image already committed.
-        row("crc microcode", app, "1", "Error: failed to read microcode image: CRC error");
-        row("deflate fpga", app, "1", "Error: failed to read FPGA image: Zlib error: data error");
-        row("short fpga", app, "1", "Error: failed to read FPGA image: Zip archive inconsistent");
         row("long fpga", soft, "1", "Error: failed to read FPGA image: Zip archive inconsistent");
-        row("empty microcode", app, "1", "Error: microcode image is empty");
         row("empty fpga", soft, "1", "Error: FPGA image is empty");
-        row("large edid", app, "1",
-            "EDID data is too large to send: 4224 bytes; one USB control transfer carries at "
-            "most 4096 bytes on this system");
         row("large edid without images", app, "1",
             "EDID data is too large to send: 4224 bytes; one USB control transfer carries at "
             "most 4096 bytes on this system");
@@ -213,10 +198,6 @@ private slots:
         QFETCH(QString, error);
         const NorbyState soft = NorbyState::SoftRepair;
         Rig rig(setup == "incompatible" ? "harrier3" : "kestrel3", 0x3600, state, setup);
-        if (setup == "open fails")
-            rig.bus.failOpen(rig.node, LIBUSB_ERROR_ACCESS);
-        if (setup.startsWith("fault"))
-            rig.bus.failRequest(rig.node, {uint8_t(setup.mid(6).toUInt(nullptr, 16)), 1, -1});
         if (setup.startsWith("never "))
             rig.bus.scriptDriverInstall({setup.mid(6).toInt()});
 

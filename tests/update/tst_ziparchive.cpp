@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using testsupport::patchFile;
 using testsupport::ZipPackage;
 
 namespace {
@@ -107,17 +106,16 @@ private slots:
         QCOMPARE(argumentPathBytes(QFile::decodeName(argument), 3, argv), argument);
     }
 
+    // Members read to their end in pieces that do not divide them, and stay there. Damaged,
+    // encrypted and missing members are the steps' (tst_flashsteps, tst_bootimage,
+    // tst_packagechecks), which report libzip's texts for them.
     void members()
     {
         const QByteArray image = testsupport::patternBytes(70000);
         ZipPackage package;
         package.add("stored.bin", image).add("deflated.bin", image, ZipPackage::Deflated);
-        package.add("empty.bin", {}).add("empty-deflated.bin", {}, ZipPackage::Deflated);
-        package.add("encrypted.bin", "secret", ZipPackage::Encrypted);
-        package.add("damaged.bin", QByteArray(100, 'a') + "MARK" + QByteArray(100, 'a'));
-        const QString path = package.write();
-        QVERIFY(patchFile(path, "MARK", "MARX"));
-        ZipArchive archive(path.toStdString());
+        package.add("empty-deflated.bin", {}, ZipPackage::Deflated);
+        ZipArchive archive(package.write().toStdString());
         QVERIFY(archive.isOpen());
 
         for (const char *name : {"stored.bin", "deflated.bin"}) {
@@ -128,29 +126,12 @@ private slots:
             file = archive.openFile(name);
             QCOMPARE(readAll(file, 15), image);
         }
-        for (const char *name : {"empty.bin", "empty-deflated.bin"}) {
-            QVERIFY(archive.stat(name).found());
-            QCOMPARE(archive.stat(name).size, zip_uint64_t(0));
-            ZipFile file = archive.openFile(name);
-            QCOMPARE(readAll(file), QByteArray());
-        }
-        ZipFile damaged = archive.openFile("damaged.bin");
-        QCOMPARE(readAll(damaged), QByteArray("failed: CRC error"));
-
-        QVERIFY(archive.stat("encrypted.bin").found());
-        QVERIFY(!archive.openFile("encrypted.bin").isOpen());
-        QCOMPARE(archive.errorString(), std::string("No password provided"));
-
-        const ZipStat missing = archive.stat("STORED.bin"); // names are compared exactly
-        QVERIFY(!missing.found());
-        QCOMPARE(missing.valid, zip_uint64_t(0));
-        QCOMPARE(archive.errorString(), std::string("No such file"));
+        ZipFile empty = archive.openFile("empty-deflated.bin");
+        QCOMPARE(readAll(empty), QByteArray());
+        QVERIFY(!archive.stat("STORED.bin").found()); // names are compared exactly
         ZipFile notOpen = archive.openFile("nothere.bin");
         QVERIFY(!notOpen.isOpen());
-        QCOMPARE(notOpen.error().zip, 0);
         QCOMPARE(readAll(notOpen), QByteArray("failed: Invalid argument"));
-        QCOMPARE(notOpen.error().zip, ZIP_ER_INVAL);
-        QCOMPARE(notOpen.error().system, 2);
     }
 
     // An archive in memory reads as the file does, from a copy of its own: the caller's bytes may
