@@ -1,11 +1,4 @@
-#include "bootimage.h"
-#include "bytes.h"
-#include "fx3bootimage.h"
-#include "zippackage.h"
-
-#include <QtTest>
-
-using namespace testsupport;
+#include "rig.h"
 
 namespace {
 
@@ -86,13 +79,13 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, error);
-        QStringList errors;
+        Reports errors;
         Fx3BootImage image;
         image.entryPoint = 1; // a refused image leaves nothing behind
         const int rc = parseFx3BootImage(reinterpret_cast<const uint8_t *>(bytes.constData()),
-            std::size_t(bytes.size()), image, [&](const QString &text) { errors << text; });
+            std::size_t(bytes.size()), image, errors.to());
         QCOMPARE(rc < 0, !error.isEmpty());
-        QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList {error});
+        QCOMPARE(errors, reported(error));
         QTEST(error.isEmpty() ? describe(image) : QString(), "image");
         if (!error.isEmpty())
             QCOMPARE(describe(image), QString("@0"));
@@ -128,18 +121,13 @@ private slots:
         QFETCH(int, method);
         QFETCH(QString, error);
         ZipPackage package;
-        if (!member.isNull())
-            package.add("sandbox.img", member, ZipPackage::Method(method));
-        const QString path = package.write();
-        if (QByteArray(QTest::currentDataTag()) == "damaged")
-            QVERIFY(patchFile(path, "MARK", "MARX"));
-        ZipArchive archive(path.toStdString());
-        QStringList errors;
+        ZipArchive archive = openedWith(package, "sandbox.img", member,
+            QByteArray(QTest::currentDataTag()) == "damaged", ZipPackage::Method(method));
+        Reports errors;
         Fx3BootImage image;
-        const int rc = readFx3BootImage(
-            archive, "sandbox.img", image, [&](const QString &text) { errors << text; });
-        QCOMPARE(rc < 0, !error.isEmpty());
-        QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList {error});
+        QCOMPARE(
+            readFx3BootImage(archive, "sandbox.img", image, errors.to()) < 0, !error.isEmpty());
+        QCOMPARE(errors, reported(error));
         QCOMPARE(describe(image), error.isEmpty() ? goodImage : QString("@0"));
     }
 };

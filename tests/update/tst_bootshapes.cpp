@@ -1,14 +1,4 @@
-#include "bootimage.h"
-#include "bustestcase.h"
-#include "bytes.h"
-#include "deviceopen.h"
-#include "fx3bootload.h"
-#include "norbydevice.h"
-#include "zippackage.h"
-
-#include <QtTest>
-
-using namespace testsupport;
+#include "rig.h"
 
 namespace {
 
@@ -115,21 +105,21 @@ void tst_BootShapes::downloads()
     QFETCH(int, sent);
 
     ZipPackage package;
-    package.add("sandbox.img", image);
-    ZipArchive archive(package.write().toStdString());
+    ZipArchive archive = openedWith(package, "sandbox.img", image);
     const auto device = vdev::NorbyDevice::make(0x3600, vdev::NorbyState::SoftRepair);
     const vusb::NodeId node = vusb::Bus::instance().plug(Topology::build().hub, 1, device);
     if (QByteArray(QTest::currentDataTag()) == "read-back differs")
         device->bootLoader().corruptReadBackAt(0x40003000 + 5000);
-    QStringList errors, progress;
+    Reports errors;
+    QStringList progress;
     {
         OpenedDevice opened = OpenedDevice::open(describe(node));
         QVERIFY(opened);
-        const FlashContext context {opened.handle(), [&](int p) { progress << QString::number(p); },
-            [&](const QString &text) { errors << text; }};
+        const FlashContext context {
+            opened.handle(), [&](int p) { progress << QString::number(p); }, errors.to()};
         QCOMPARE(loadFx3BootImage(context, "sandbox.img", archive) == 0, error.isEmpty());
     }
-    QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList {error});
+    QCOMPARE(errors, reported(error));
     const std::vector<BootSection> sections = shape == "large" ? large
         : shape == "small"                                     ? small
                                                                : std::vector<BootSection>();

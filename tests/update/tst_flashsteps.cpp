@@ -1,32 +1,12 @@
-#include "bustestcase.h"
-#include "bytes.h"
-#include "deviceopen.h"
-#include "edidtext.h"
-#include "edidupload.h"
-#include "flashcontext.h"
-#include "fpgaflashframed.h"
-#include "fpgaflashplain.h"
-#include "fx3flash.h"
-#include "logcapture.h"
-#include "norbydevice.h"
-#include "textimage.h"
-#include "ziparchive.h"
-#include "zippackage.h"
+#include "rig.h"
 
 #include <QRegularExpression>
-#include <QtTest>
 
 Q_DECLARE_METATYPE(vusb::RequestFault)
-
-using testsupport::edidText;
-using testsupport::makeEdid;
 
 namespace {
 
 using Faults = QVector<vusb::RequestFault>;
-
-using testsupport::bytesOf;
-using testsupport::patternBytes;
 
 // A stored member whose bytes no longer match its CRC, which libzip finds at its end.
 const QByteArray damaged = patternBytes(8192).replace(100, 4, "MARK");
@@ -38,17 +18,12 @@ struct Rig {
         : device(vdev::NorbyDevice::make(0x3620, vdev::NorbyState::Application))
     {
         node = bus.plug(bus.addRootHub(1), 1, device);
-        if (!data.isNull())
-            package.add(member, data);
-        const QString path = package.write();
-        if (data == damaged)
-            testsupport::patchFile(path, "MARK", "MARX");
-        archive = ZipArchive(path.toStdString());
-        opened = OpenedDevice::open(testsupport::describe(node));
+        archive = openedWith(package, member, data, data == damaged);
+        opened = OpenedDevice::open(describe(node));
         context.handle = opened.handle();
         context.progress
             = [this](int percent) { progress.emplace_back(bus.transfers(node).size(), percent); };
-        context.error = [this](const QString &text) { errors << text; };
+        context.error = errors.to();
         bus.clearTransfers();
         for (const vusb::RequestFault &fault : faults)
             bus.failRequest(node, fault);
@@ -86,13 +61,13 @@ struct Rig {
     }
 
     vusb::Bus &bus = vusb::Bus::instance();
-    testsupport::LogCapture log;
+    LogCapture log;
     std::shared_ptr<vdev::NorbyDevice> device;
     vusb::NodeId node = -1;
-    testsupport::ZipPackage package;
+    ZipPackage package;
     ZipArchive archive;
     OpenedDevice opened;
-    QStringList errors;
+    Reports errors;
     std::vector<std::pair<std::size_t, int>> progress; // after how many transfers, value
     FlashContext context;
 };
@@ -100,7 +75,7 @@ struct Rig {
 } // namespace
 
 // The flashing steps one by one: the FX3 microcode, the FPGA image in both framings, the EDID.
-class tst_FlashSteps : public testsupport::BusTestCase
+class tst_FlashSteps : public BusTestCase
 {
     Q_OBJECT
 

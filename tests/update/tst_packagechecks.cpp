@@ -1,14 +1,4 @@
-#include "devicecompat.h"
-#include "logcapture.h"
-#include "packagecheck.h"
-#include "productidentify.h"
-#include "zippackage.h"
-
-#include <QtTest>
-
-using testsupport::LogCapture;
-using testsupport::patchFile;
-using testsupport::ZipPackage;
+#include "rig.h"
 
 // What is checked before anything is flashed: the product a package is for, the members it
 // needs, and whether the selected device takes it.
@@ -67,15 +57,13 @@ private slots:
 
         ZipPackage package;
         package.add("kestrel3.bin", "fpga");
-        if (info != "none")
-            package.add("product.info", info, ZipPackage::Method(method));
-        const QString path = package.write();
-        QCOMPARE(patchFile(path, "MARK", "MARX"), info.contains("MARK"));
-        ZipArchive archive(path.toStdString());
+        ZipArchive archive
+            = openedWith(package, "product.info", info == "none" ? QByteArray() : info,
+                info.contains("MARK"), ZipPackage::Method(method));
         ProductMatch match;
-        QStringList errors;
+        Reports errors;
         LogCapture log;
-        const int result = identifyProduct(archive, match, [&](const QString &t) { errors << t; });
+        const int result = identifyProduct(archive, match, errors.to());
 
         // A member that cannot be read logs the error instead of a product.
         const bool readFails = !error.isEmpty() && !error.startsWith("Unsupported");
@@ -84,7 +72,7 @@ private slots:
         if (!readFails)
             QCOMPARE(QByteArray::fromStdString(match.name), id);
         QCOMPARE(result, error.isEmpty() ? 0 : -1);
-        QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList {error});
+        QCOMPARE(errors, reported(error));
         QCOMPARE(match.info, error.isEmpty() ? &productTable.at(id.toStdString()) : nullptr);
     }
 
@@ -139,10 +127,9 @@ private slots:
         const ProductInfo &info = productTable.at(product.toStdString());
 
         PackageMembers found {true, true}; // left over from an earlier run
-        QStringList errors;
+        Reports errors;
         LogCapture log;
-        QCOMPARE(checkPackageMembers(archive, info, found, [&](const QString &t) { errors << t; }),
-            accepted ? 0 : -1);
+        QCOMPARE(checkPackageMembers(archive, info, found, errors.to()), accepted ? 0 : -1);
 
         const QStringList missingList = missing.split(' ', Qt::SkipEmptyParts);
         QCOMPARE(found.skipFirmware, !missingList.isEmpty());
@@ -200,9 +187,8 @@ private slots:
         desc.productId = uint16_t(productId);
         desc.mode = mode;
         const ProductInfo &info = productTable.at(product.toStdString());
-        QStringList errors;
-        QCOMPARE(
-            isDeviceCompatible(info, desc, [&](const QString &t) { errors << t; }), compatible);
+        Reports errors;
+        QCOMPARE(isDeviceCompatible(info, desc, errors.to()), compatible);
         QCOMPARE(errors,
             compatible ? QStringList() : QStringList {"Selected device and firmware incompatible"});
         QCOMPARE(isDeviceCompatible(info, desc), compatible); // no reporter

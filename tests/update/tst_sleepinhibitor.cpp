@@ -1,7 +1,4 @@
-#include "bustestcase.h"
-#include "logcapture.h"
-#include "norbydevice.h"
-#include "updatepackages.h"
+#include "rig.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -9,14 +6,10 @@
 #include <QDBusMessage>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QtTest>
 
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
-
-using namespace testsupport;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -108,7 +101,7 @@ bool logindOnBus()
 
 // The logind lock of an update run, against python3-dbusmock's logind on a bus of the test's
 // own, which the process takes for its system bus.
-class tst_SleepInhibitor : public testsupport::BusTestCase
+class tst_SleepInhibitor : public BusTestCase
 {
     Q_OBJECT
 

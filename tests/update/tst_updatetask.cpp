@@ -1,11 +1,4 @@
-#include "bustestcase.h"
-#include "norbydevice.h"
-#include "updatepackages.h"
-
-#include <QtTest>
-
-using namespace testsupport;
-using namespace std::chrono_literals;
+#include "rig.h"
 using vdev::NorbyState;
 
 namespace {
@@ -64,7 +57,7 @@ struct Rig {
 Q_DECLARE_METATYPE(NorbyState)
 
 // Whole update and repair runs.
-class tst_UpdateTask : public testsupport::BusTestCase
+class tst_UpdateTask : public BusTestCase
 {
     Q_OBJECT
 

@@ -1,16 +1,9 @@
-#include "bytes.h"
-#include "packagepath.h"
-#include "ziparchive.h"
-#include "zippackage.h"
-
-#include <QtTest>
+#include "rig.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-using testsupport::ZipPackage;
 
 namespace {
 
@@ -111,7 +104,7 @@ private slots:
     // tst_packagechecks), which report libzip's texts for them.
     void members()
     {
-        const QByteArray image = testsupport::patternBytes(70000);
+        const QByteArray image = patternBytes(70000);
         ZipPackage package;
         package.add("stored.bin", image).add("deflated.bin", image, ZipPackage::Deflated);
         package.add("empty-deflated.bin", {}, ZipPackage::Deflated);
@@ -139,7 +132,7 @@ private slots:
     void fromMemory()
     {
         ZipPackage package;
-        package.add("b.bin", testsupport::patternBytes(70000), ZipPackage::Deflated);
+        package.add("b.bin", patternBytes(70000), ZipPackage::Deflated);
         QFile file(package.write());
         QVERIFY(file.open(QIODevice::ReadOnly));
         ZipFile member;
@@ -152,7 +145,7 @@ private slots:
             member = archive.openFile("b.bin");
             bytes.fill('\0');
         }
-        QCOMPARE(readAll(member), testsupport::patternBytes(70000));
+        QCOMPARE(readAll(member), patternBytes(70000));
 
         const ZipArchive text = ZipArchive::fromMemory("kestrel3\nnot zip\n", 17);
         QVERIFY(!text.isOpen());
