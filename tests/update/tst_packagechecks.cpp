@@ -21,8 +21,7 @@ private slots:
         };
         const QString unsupported = "unsupported";
         const QByteArray bound(4096, 'a'), longId = "kestrel3_4k-with-a-much-longer-name";
-        row("legacy", "none", "legacy");
-        row("line feed", "ospreyx3\n", "ospreyx3");
+        // Every product's own product.info (and legacy's none): tests/tools/tst_samplepackages.
         row("deflated, no line feed", "harrier3", "harrier3", "", ZipPackage::Deflated);
         // A NUL ends the text of its piece.
         row("NUL", QByteArray("kestrel3\0junk\n", 14), "kestrel3");

@@ -157,21 +157,15 @@ private slots:
         const NorbyState app = NorbyState::Application;
         const NorbyState soft = NorbyState::SoftRepair;
         row("no package", app, "", "Cannot open firmware package: No such file");
-        row("unsupported", app, "1", "Unsupported product: 'kestrel3\r'");
-        row("sandbox", app, "1",
-            "Invalid firmware package. File(s) not found: kestrel3-sandbox.img");
-        row("incompatible", app, "1", "Selected device and firmware incompatible");
-        row("encrypted", soft, "1",
-            "Error: failed to open sandbox microcode: kestrel3-sandbox.img");
         row("never -2", soft, "1 2 +",
             "Access Denied: Administrative privilegies are required to access the device");
         row("never 0", soft, "1 2 +", "Error: Failed to init device for repair");
         // A device back on a port that is neither its old one nor that one's companion may be
         // another device.
         row("peers unrelated", soft, "1 2 +", "Error: Failed to install driver");
-        // Refused before the device is opened: its flash stays as it was. The application's
-        // refusals of damaged members are the command line's (tests/blackbox); here the repair's,
-        // whose sandbox must not start either.
+        // Refused before the device is opened: its flash stays as it was. The package's own
+        // refusals are tst_packagechecks', tst_bootimage's and the command line's
+        // (tests/blackbox); here mostly the repair's, whose sandbox must not start either.
         row("fpga encrypted", app, "1", "Error: failed to find FPGA image");
         row("bad edid, repair", soft, "1", "EDID data has incorrect checksum");
         // Read in full before the device is touched: a damaged image never reaches its step
@@ -190,7 +184,7 @@ private slots:
         QFETCH(QString, head);
         QFETCH(QString, error);
         const NorbyState soft = NorbyState::SoftRepair;
-        Rig rig(setup == "incompatible" ? "harrier3" : "kestrel3", 0x3600, state, setup);
+        Rig rig("kestrel3", 0x3600, state, setup);
         if (setup.startsWith("never "))
             rig.bus.scriptDriverInstall({setup.mid(6).toInt()});
 
