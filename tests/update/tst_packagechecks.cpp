@@ -9,7 +9,7 @@ class tst_PackageChecks : public QObject
 private slots:
     void identifies_data()
     {
-        QTest::addColumn<QByteArray>("info"); // "none": no product.info
+        QTest::addColumn<QByteArray>("info");
         QTest::addColumn<int>("method");
         QTest::addColumn<QByteArray>("id");
         QTest::addColumn<QString>("error"); // empty: supported
@@ -56,9 +56,8 @@ private slots:
 
         ZipPackage package;
         package.add("kestrel3.bin", "fpga");
-        ZipArchive archive
-            = openedWith(package, "product.info", info == "none" ? QByteArray() : info,
-                info.contains("MARK"), ZipPackage::Method(method));
+        ZipArchive archive = openedWith(
+            package, "product.info", info, info.contains("MARK"), ZipPackage::Method(method));
         ProductMatch match;
         Reports errors;
         LogCapture log;

@@ -151,26 +151,23 @@ private slots:
     void runs_data()
     {
         QTest::addColumn<QString>("logind"); // "answers", "hung" (on the bus, silent), "none"
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("error"); // empty: flashed
-        QTest::addColumn<bool>("device"); // whether the run reaches the device
-        const auto row = [](const char *name, const char *logind, const char *setup,
-                             const char *error, bool device) {
-            QTest::newRow(name) << QString(logind) << QString(setup) << QString(error) << device;
-        };
-        row("flashed", "answers", "", "", true);
-        row("no package file", "answers", "no package",
-            "Cannot open firmware package: No such file", false);
-        row("logind does not answer", "hung", "", "", true);
-        row("no logind", "none", "", "", true);
+        QTest::addColumn<QString>("setup"); // of the package, see writeUpdatePackage
+        QTest::newRow("flashed") << "answers"
+                                 << "";
+        QTest::newRow("no package file") << "answers"
+                                         << "no package";
+        QTest::newRow("logind does not answer") << "hung"
+                                                << "";
+        QTest::newRow("no logind") << "none"
+                                   << "";
     }
 
     void runs()
     {
         QFETCH(QString, logind);
         QFETCH(QString, setup);
-        QFETCH(QString, error);
-        QFETCH(bool, device);
+        const bool device = setup.isEmpty(); // whether the run reaches the device
+        const QString error = device ? "" : "Cannot open firmware package: No such file";
         if (logind == "none")
             stopMock();
         else
@@ -182,35 +179,28 @@ private slots:
             QCOMPARE(callLogind("org.freedesktop.DBus.Mock", "ClearCalls").type(),
                 QDBusMessage::ReplyMessage);
         }
-        // A KESTREL3 in its application firmware and a package for it (see writeUpdatePackage
-        // for `setup`). The lock is held around the whole run: a run failing at the device
-        // gives it back as the one refused before the package does.
-        ZipPackage package;
-        const QString path = writeUpdatePackage(package, "kestrel3", setup);
-        vusb::Bus &bus = vusb::Bus::instance();
-        const auto model = vdev::NorbyDevice::make(0x3600, vdev::NorbyState::Application);
-        const vusb::NodeId node = bus.plug(Topology::build().hub, 2, model);
-        DeviceDescription desc = describe(node);
-        desc.mode = Normal;
+        // The lock is held around the whole run: a run failing at the device gives it back
+        // as the one refused before the package does.
+        UpdateRig rig("kestrel3", 0x3600, vdev::NorbyState::Application, setup);
         LogCapture log;
         // logind's locks as the worker sees them at every control transfer; read here only
         // once the worker is joined.
         QStringList seen;
         if (logind == "answers")
-            bus.setTransferObserver([&seen](const vusb::TransferRecord &, vdev::UsbDeviceModel &) {
-                seen << inhibitors().join(", ");
-            });
+            rig.bus.setTransferObserver(
+                [&seen](const vusb::TransferRecord &, vdev::UsbDeviceModel &) {
+                    seen << inhibitors().join(", ");
+                });
         if (logind == "hung")
             QCOMPARE(::kill(mock_.processId(), SIGSTOP), 0);
-        const QStringList events
-            = runUpdate(desc, path, {0ms, 100ms, 0ms, 2000ms}, processTimeoutMs);
-        bus.setTransferObserver(nullptr);
+        const QStringList events = rig.run(processTimeoutMs);
+        rig.bus.setTransferObserver(nullptr);
         if (logind == "hung")
             QCOMPARE(::kill(mock_.processId(), SIGCONT), 0);
         QCOMPARE(events.value(events.size() - 1), "complete");
         QCOMPARE(events.count("complete"), 1);
         QCOMPARE(events.filter(QRegularExpression("^error: ")),
-            error.isEmpty() ? QStringList() : QStringList {"error: " + error});
+            device ? QStringList() : QStringList {"error: " + error});
         QCOMPARE(events.contains("100"), error.isEmpty());
         const QStringList lines = log.debug().filter("sleep inhibitor");
         if (logind == "answers") {
@@ -227,7 +217,7 @@ private slots:
             QCOMPARE(lines, QStringList());
             return;
         }
-        QCOMPARE(bytesOf(model->flash().fx3Flash()), PackageImages().microcode);
+        QCOMPARE(bytesOf(rig.device->flash().fx3Flash()), PackageImages().microcode);
         const QString reason = logind == "hung" ? "org.freedesktop.DBus.Error.NoReply"
                                                 : "org.freedesktop.DBus.Error.ServiceUnknown";
         QCOMPARE(lines.size(), 1);
