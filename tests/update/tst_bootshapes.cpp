@@ -93,8 +93,12 @@ void tst_BootShapes::downloads_data()
     // The whole image is checked before its first chunk goes out (its refusals: tst_bootimage).
     row("truncated in the last section", smallImage.left(40000), "small",
         "Error: sandbox microcode image is truncated", 0);
-    // A failed write, read-back or start is the fault matrix's, at every one of them.
+    // Occurrences of 0xA0 count writes and read-backs alike; a failed start, the last request, is
+    // the fault matrix's.
     row("read-back differs", smallImage, "small", "Fail to verify image", 6);
+    const QString writeFails = "Error: failed to write microcode: LIBUSB_ERROR_PIPE";
+    row("second write fails", smallImage, "small", writeFails, 3);
+    row("second read-back fails", smallImage, "small", writeFails, 4);
 }
 
 void tst_BootShapes::downloads()
@@ -108,8 +112,11 @@ void tst_BootShapes::downloads()
     ZipArchive archive = openedWith(package, "sandbox.img", image);
     const auto device = vdev::NorbyDevice::make(0x3600, vdev::NorbyState::SoftRepair);
     const vusb::NodeId node = vusb::Bus::instance().plug(Topology::build().hub, 1, device);
-    if (QByteArray(QTest::currentDataTag()) == "read-back differs")
+    const QByteArray tag = QTest::currentDataTag();
+    if (tag == "read-back differs")
         device->bootLoader().corruptReadBackAt(0x40003000 + 5000);
+    else if (tag.endsWith("fails"))
+        vusb::Bus::instance().failRequest(node, {0xA0, sent, 1, vdev::Pipe});
     Reports errors;
     QStringList progress;
     {

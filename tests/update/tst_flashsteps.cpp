@@ -80,7 +80,8 @@ class tst_FlashSteps : public BusTestCase
     Q_OBJECT
 
 private slots:
-    // A failed first or last request of a step, which ends it there, is the fault matrix's.
+    // A failed last request of a step is the fault matrix's: nothing can follow it. A failed
+    // start must not be followed by anything, which the fault matrix does not look at.
     // The step, what it reads, the faults: "<step> [busy | busy for ever | empty status]" (the
     // status read busy twice after each piece, for ever, or without data) or "edid <start>".
     void steps_data()
@@ -114,6 +115,8 @@ private slots:
         row("fx3: empty", "fx3", "", "c5 c8 c7", "", 0);
         row("fx3: missing", "fx3", QByteArray(), "",
             "Error: failed to find microcode image: kestrel3.img", -1);
+        row("fx3: start stalls", "fx3", two, "c5",
+            "Error: failed to start microcode reflashing: Pipe error", -9, pipe(0xC5));
         row("fx3: status times out", "fx3", two, "c5 c8 c6:4096 20 c8 c7", fx3TimedOut, -7,
             timeout(0xC8, 2));
         row("fx3: busy for ever", "fx3 busy for ever", two, "c5 c8x\\d+", fx3TimedOut, -7);
@@ -138,6 +141,10 @@ private slots:
         row("plain 10000", "plain", i10k,
             "c1 c4x3 c2:4096 47 c4x3 c2:4096 60 c4x3 c2:1808 66 c4x3 c3", "", 0);
         row("framed missing", "framed", QByteArray(), "c1", "Error: failed to find FPGA image", -1);
+        row("fpga start stalls", "framed", i10k, "c1",
+            "Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE", -9, pipe(0xC1));
+        row("fpga header stalls", "framed", i10k, "c1 c4x3 " + head10k,
+            "Error: failed to write FPGA header block:  LIBUSB_ERROR_PIPE", -9, pipe(0xC2));
         row("plain chunk stalls: completion follows, the chunk's code wins", "plain", i10k,
             "c1 c4x3 c2:4096 47 c4x3 c2:4096 c3", block, -9, pipe(0xC2, 2) + timeout(0xC3));
         // The trailer counts the refused chunk too; the device takes it for image data, so the
@@ -173,6 +180,8 @@ private slots:
         row("edid: NUL bytes past the limit", "edid 80",
             good + QByteArray(int(2 * textImageMaxTextSize), '\0'), "",
             "EDID data has incorrect format", -1);
+        row("edid: begin stalls", "edid 80", good, "84 88 cf",
+            "Can't initiate EDID IO access (err: -9)", -1, pipe(0xCF));
         // The access stays open when the closing request does not reach the device.
         row("edid: write times out", "edid 80", good, "84 88 cf 92 d2:256",
             "Can't send EDID data to the device (err: -7)", -1, timeout(0xD2));
