@@ -1,11 +1,4 @@
-#include "bootimage.h"
-#include "bytes.h"
-#include "fx3bootimage.h"
-#include "zippackage.h"
-
-#include <QtTest>
-
-using namespace testsupport;
+#include "rig.h"
 
 namespace {
 
@@ -69,13 +62,10 @@ private slots:
         row("empty", QByteArray(), signature);
         row("one byte", "C", signature);
         row("signature wrong", "CX" + good.mid(2), signature);
-        row("ends in the image header", good.left(3), truncated);
-        row("ends in a section length", good.left(6), truncated);
-        row("ends in a load address", good.left(10), truncated);
-        row("ends in section data", good.left(30), truncated);
-        row("ends in the terminating section", good.left(48), truncated);
-        row("no checksum", good.left(52), truncated);
-        row("ends in the checksum", good.chopped(1), truncated);
+        // Cut in the image header, a section length, a load address, section data, the
+        // terminating section, before and in the checksum.
+        for (const int size : {3, 6, 10, 30, 48, 52, 55})
+            row(qPrintable("ends after " + QString::number(size)), good.left(size), truncated);
         // The length is refused before the data it announces is looked for.
         row("section too long", longSection,
             "Error: microcode section at 0x40000000 is too long: 2097156 bytes, at most 2097152");
@@ -89,13 +79,13 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, error);
-        QStringList errors;
+        Reports errors;
         Fx3BootImage image;
         image.entryPoint = 1; // a refused image leaves nothing behind
         const int rc = parseFx3BootImage(reinterpret_cast<const uint8_t *>(bytes.constData()),
-            std::size_t(bytes.size()), image, [&](const QString &text) { errors << text; });
+            std::size_t(bytes.size()), image, errors.to());
         QCOMPARE(rc < 0, !error.isEmpty());
-        QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList {error});
+        QCOMPARE(errors, reported(error));
         QTEST(error.isEmpty() ? describe(image) : QString(), "image");
         if (!error.isEmpty())
             QCOMPARE(describe(image), QString("@0"));
@@ -131,18 +121,13 @@ private slots:
         QFETCH(int, method);
         QFETCH(QString, error);
         ZipPackage package;
-        if (!member.isNull())
-            package.add("sandbox.img", member, ZipPackage::Method(method));
-        const QString path = package.write();
-        if (QByteArray(QTest::currentDataTag()) == "damaged")
-            QVERIFY(patchFile(path, "MARK", "MARX"));
-        ZipArchive archive(path.toStdString());
-        QStringList errors;
+        ZipArchive archive = openedWith(package, "sandbox.img", member,
+            QByteArray(QTest::currentDataTag()) == "damaged", ZipPackage::Method(method));
+        Reports errors;
         Fx3BootImage image;
-        const int rc = readFx3BootImage(
-            archive, "sandbox.img", image, [&](const QString &text) { errors << text; });
-        QCOMPARE(rc < 0, !error.isEmpty());
-        QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList {error});
+        QCOMPARE(
+            readFx3BootImage(archive, "sandbox.img", image, errors.to()) < 0, !error.isEmpty());
+        QCOMPARE(errors, reported(error));
         QCOMPARE(describe(image), error.isEmpty() ? goodImage : QString("@0"));
     }
 };

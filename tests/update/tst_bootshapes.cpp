@@ -1,14 +1,4 @@
-#include "bootimage.h"
-#include "bustestcase.h"
-#include "bytes.h"
-#include "deviceopen.h"
-#include "fx3bootload.h"
-#include "norbydevice.h"
-#include "zippackage.h"
-
-#include <QtTest>
-
-using namespace testsupport;
+#include "rig.h"
 
 namespace {
 
@@ -86,65 +76,57 @@ void tst_BootShapes::downloads_data()
 {
     QTest::addColumn<QByteArray>("image");
     QTest::addColumn<QString>("shape"); // the sections of a good image: small, large or none
-    QTest::addColumn<QString>("fault"); // "corrupt" RAM, or the 0xA0 occurrence that stalls
     QTest::addColumn<QString>("error"); // empty: loaded and started
     QTest::addColumn<int>("sent"); // how many of the good image's requests go out; -1: all
     QTest::addColumn<QString>("progress"); // of a loaded image
 
-    const auto row
-        = [](const char *name, const QByteArray &image, const char *shape, const char *fault,
-              const QString &error, int sent, const char *progress = "") {
-              QTest::newRow(name) << image << QString(shape) << QString(fault) << error << sent
-                                  << QString(progress);
-          };
+    const auto row = [](const char *name, const QByteArray &image, const char *shape,
+                         const QString &error, int sent, const char *progress = "") {
+        QTest::newRow(name) << image << QString(shape) << error << sent << QString(progress);
+    };
     const QByteArray smallImage = bootImage(small, 0x40003A10);
-    const QString writeFails = "Error: failed to write microcode: LIBUSB_ERROR_PIPE";
     // The download takes the bar from 2 to 15, by the member's bytes written.
-    row("two sections", smallImage, "small", "", "", -1, "2 14");
+    row("two sections", smallImage, "small", "", -1, "2 14");
     row("five sections, split region, second stage", bootImage(large, 0x40013C44, 0, 0x0E), "large",
-        "", "", -1, "2 6 11 12 14");
-    // The boot ROM stops at the checksum word; what follows is padding of the tool that wrote it.
-    row("stray byte after the checksum", smallImage + 'x', "small", "", "", -1, "2 14");
-    row("no sections: start only", bootImage({}, 0x40003A10), "none", "", "", -1);
-    // The whole image is checked before its first chunk goes out.
-    row("truncated in the last section", smallImage.left(40000), "small", "",
+        "", -1, "2 6 11 12 14");
+    row("no sections: start only", bootImage({}, 0x40003A10), "none", "", -1);
+    // The whole image is checked before its first chunk goes out (its refusals: tst_bootimage).
+    row("truncated in the last section", smallImage.left(40000), "small",
         "Error: sandbox microcode image is truncated", 0);
-    row("checksum off by one", bootImage(small, 0x40003A10, 1), "small", "", "FX3 checksum error",
-        0);
-    // Occurrences of 0xA0 count writes and read-backs alike.
-    row("read-back differs", smallImage, "small", "corrupt", "Fail to verify image", 6);
-    row("second write fails", smallImage, "small", "3", writeFails, 3);
-    row("second read-back fails", smallImage, "small", "4", writeFails, 4);
-    row("start fails", smallImage, "small", "27",
-        "Error: failed to start microcode: LIBUSB_ERROR_PIPE", 27);
+    // Occurrences of 0xA0 count writes and read-backs alike; a failed start, the last request, is
+    // the fault matrix's.
+    row("read-back differs", smallImage, "small", "Fail to verify image", 6);
+    const QString writeFails = "Error: failed to write microcode: LIBUSB_ERROR_PIPE";
+    row("second write fails", smallImage, "small", writeFails, 3);
+    row("second read-back fails", smallImage, "small", writeFails, 4);
 }
 
 void tst_BootShapes::downloads()
 {
     QFETCH(QByteArray, image);
     QFETCH(QString, shape);
-    QFETCH(QString, fault);
     QFETCH(QString, error);
     QFETCH(int, sent);
 
     ZipPackage package;
-    package.add("sandbox.img", image);
-    ZipArchive archive(package.write().toStdString());
+    ZipArchive archive = openedWith(package, "sandbox.img", image);
     const auto device = vdev::NorbyDevice::make(0x3600, vdev::NorbyState::SoftRepair);
     const vusb::NodeId node = vusb::Bus::instance().plug(Topology::build().hub, 1, device);
-    if (fault == "corrupt")
+    const QByteArray tag = QTest::currentDataTag();
+    if (tag == "read-back differs")
         device->bootLoader().corruptReadBackAt(0x40003000 + 5000);
-    else if (!fault.isEmpty())
-        vusb::Bus::instance().failRequest(node, {0xA0, fault.toInt(), 1, vdev::Pipe});
-    QStringList errors, progress;
+    else if (tag.endsWith("fails"))
+        vusb::Bus::instance().failRequest(node, {0xA0, sent, 1, vdev::Pipe});
+    Reports errors;
+    QStringList progress;
     {
         OpenedDevice opened = OpenedDevice::open(describe(node));
         QVERIFY(opened);
-        const FlashContext context {opened.handle(), [&](int p) { progress << QString::number(p); },
-            [&](const QString &text) { errors << text; }};
+        const FlashContext context {
+            opened.handle(), [&](int p) { progress << QString::number(p); }, errors.to()};
         QCOMPARE(loadFx3BootImage(context, "sandbox.img", archive) == 0, error.isEmpty());
     }
-    QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList {error});
+    QCOMPARE(errors, reported(error));
     const std::vector<BootSection> sections = shape == "large" ? large
         : shape == "small"                                     ? small
                                                                : std::vector<BootSection>();

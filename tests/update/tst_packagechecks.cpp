@@ -1,14 +1,4 @@
-#include "devicecompat.h"
-#include "logcapture.h"
-#include "packagecheck.h"
-#include "productidentify.h"
-#include "zippackage.h"
-
-#include <QtTest>
-
-using testsupport::LogCapture;
-using testsupport::patchFile;
-using testsupport::ZipPackage;
+#include "rig.h"
 
 // What is checked before anything is flashed: the product a package is for, the members it
 // needs, and whether the selected device takes it.
@@ -19,7 +9,7 @@ class tst_PackageChecks : public QObject
 private slots:
     void identifies_data()
     {
-        QTest::addColumn<QByteArray>("info"); // "none": no product.info
+        QTest::addColumn<QByteArray>("info");
         QTest::addColumn<int>("method");
         QTest::addColumn<QByteArray>("id");
         QTest::addColumn<QString>("error"); // empty: supported
@@ -31,8 +21,7 @@ private slots:
         };
         const QString unsupported = "unsupported";
         const QByteArray bound(4096, 'a'), longId = "kestrel3_4k-with-a-much-longer-name";
-        row("legacy", "none", "legacy");
-        row("line feed", "ospreyx3\n", "ospreyx3");
+        // Every product's own product.info (and legacy's none): tests/tools/tst_samplepackages.
         row("deflated, no line feed", "harrier3", "harrier3", "", ZipPackage::Deflated);
         // A NUL ends the text of its piece.
         row("NUL", QByteArray("kestrel3\0junk\n", 14), "kestrel3");
@@ -67,15 +56,12 @@ private slots:
 
         ZipPackage package;
         package.add("kestrel3.bin", "fpga");
-        if (info != "none")
-            package.add("product.info", info, ZipPackage::Method(method));
-        const QString path = package.write();
-        QCOMPARE(patchFile(path, "MARK", "MARX"), info.contains("MARK"));
-        ZipArchive archive(path.toStdString());
+        ZipArchive archive = openedWith(
+            package, "product.info", info, info.contains("MARK"), ZipPackage::Method(method));
         ProductMatch match;
-        QStringList errors;
+        Reports errors;
         LogCapture log;
-        const int result = identifyProduct(archive, match, [&](const QString &t) { errors << t; });
+        const int result = identifyProduct(archive, match, errors.to());
 
         // A member that cannot be read logs the error instead of a product.
         const bool readFails = !error.isEmpty() && !error.startsWith("Unsupported");
@@ -84,7 +70,7 @@ private slots:
         if (!readFails)
             QCOMPARE(QByteArray::fromStdString(match.name), id);
         QCOMPARE(result, error.isEmpty() ? 0 : -1);
-        QCOMPARE(errors, error.isEmpty() ? QStringList() : QStringList {error});
+        QCOMPARE(errors, reported(error));
         QCOMPARE(match.info, error.isEmpty() ? &productTable.at(id.toStdString()) : nullptr);
     }
 
@@ -139,10 +125,9 @@ private slots:
         const ProductInfo &info = productTable.at(product.toStdString());
 
         PackageMembers found {true, true}; // left over from an earlier run
-        QStringList errors;
+        Reports errors;
         LogCapture log;
-        QCOMPARE(checkPackageMembers(archive, info, found, [&](const QString &t) { errors << t; }),
-            accepted ? 0 : -1);
+        QCOMPARE(checkPackageMembers(archive, info, found, errors.to()), accepted ? 0 : -1);
 
         const QStringList missingList = missing.split(' ', Qt::SkipEmptyParts);
         QCOMPARE(found.skipFirmware, !missingList.isEmpty());
@@ -200,9 +185,8 @@ private slots:
         desc.productId = uint16_t(productId);
         desc.mode = mode;
         const ProductInfo &info = productTable.at(product.toStdString());
-        QStringList errors;
-        QCOMPARE(
-            isDeviceCompatible(info, desc, [&](const QString &t) { errors << t; }), compatible);
+        Reports errors;
+        QCOMPARE(isDeviceCompatible(info, desc, errors.to()), compatible);
         QCOMPARE(errors,
             compatible ? QStringList() : QStringList {"Selected device and firmware incompatible"});
         QCOMPARE(isDeviceCompatible(info, desc), compatible); // no reporter

@@ -1,7 +1,4 @@
-#include "bustestcase.h"
-#include "logcapture.h"
-#include "norbydevice.h"
-#include "updatepackages.h"
+#include "rig.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -9,14 +6,10 @@
 #include <QDBusMessage>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QtTest>
 
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
-
-using namespace testsupport;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -37,10 +30,13 @@ QDBusMessage callLogind(
     return QDBusConnection::systemBus().call(call, QDBus::Block, callTimeoutMs);
 }
 
-// The array of structures in `reply`, one text for each that `read` takes out of it, or the
-// error that came instead.
-template<typename Read> QStringList listOf(const QDBusMessage &reply, Read read)
+// logind's locks, "what|who|why|mode" each; with `calls`, the arguments of every Inhibit call
+// the mock received since the last ClearCalls, joined alike. The error, when one came instead.
+QStringList inhibitors(bool calls = false)
 {
+    const QDBusMessage reply = calls
+        ? callLogind("org.freedesktop.DBus.Mock", "GetMethodCalls", {QStringLiteral("Inhibit")})
+        : callLogind("org.freedesktop.login1.Manager", "ListInhibitors");
     if (reply.type() != QDBusMessage::ReplyMessage)
         return {"error: " + reply.errorName()};
     QStringList texts;
@@ -48,40 +44,24 @@ template<typename Read> QStringList listOf(const QDBusMessage &reply, Read read)
     list.beginArray();
     while (!list.atEnd()) {
         list.beginStructure();
-        texts << read(list);
+        QStringList fields;
+        if (calls) {
+            qulonglong time = 0;
+            QVariantList arguments;
+            list >> time >> arguments;
+            for (const QVariant &argument : arguments)
+                fields << argument.toString();
+        } else {
+            QString what, who, why, mode;
+            uint uid = 0, pid = 0;
+            list >> what >> who >> why >> mode >> uid >> pid;
+            fields = QStringList {what, who, why, mode};
+        }
         list.endStructure();
+        texts << fields.join('|');
     }
     list.endArray();
     return texts;
-}
-
-// logind's locks, "what|who|why|mode" each.
-QStringList inhibitors()
-{
-    return listOf(callLogind(QStringLiteral("org.freedesktop.login1.Manager"), "ListInhibitors"),
-        [](const QDBusArgument &lock) {
-            QString what, who, why, mode;
-            uint uid = 0, pid = 0;
-            lock >> what >> who >> why >> mode >> uid >> pid;
-            return QStringList {what, who, why, mode}.join('|');
-        });
-}
-
-// The arguments of every Inhibit call the mock received since the last ClearCalls, joined
-// like inhibitors() does.
-QStringList inhibitCalls()
-{
-    return listOf(callLogind(QStringLiteral("org.freedesktop.DBus.Mock"), "GetMethodCalls",
-                      {QStringLiteral("Inhibit")}),
-        [](const QDBusArgument &call) {
-            qulonglong time = 0;
-            QVariantList arguments;
-            call >> time >> arguments;
-            QStringList texts;
-            for (const QVariant &argument : arguments)
-                texts << argument.toString();
-            return texts.join('|');
-        });
 }
 
 // The bus daemon and the mock go with the test process, also when it crashes or is killed
@@ -121,7 +101,7 @@ bool logindOnBus()
 
 // The logind lock of an update run, against python3-dbusmock's logind on a bus of the test's
 // own, which the process takes for its system bus.
-class tst_SleepInhibitor : public testsupport::BusTestCase
+class tst_SleepInhibitor : public BusTestCase
 {
     Q_OBJECT
 
@@ -171,28 +151,23 @@ private slots:
     void runs_data()
     {
         QTest::addColumn<QString>("logind"); // "answers", "hung" (on the bus, silent), "none"
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("error"); // empty: flashed
-        QTest::addColumn<bool>("device"); // whether the run reaches the device
-        const auto row = [](const char *name, const char *logind, const char *setup,
-                             const char *error, bool device) {
-            QTest::newRow(name) << QString(logind) << QString(setup) << QString(error) << device;
-        };
-        row("flashed", "answers", "", "", true);
-        row("transfer fails", "answers", "fault c1",
-            "Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE", true);
-        row("no package file", "answers", "no package",
-            "Cannot open firmware package: No such file", false);
-        row("logind does not answer", "hung", "", "", true);
-        row("no logind", "none", "", "", true);
+        QTest::addColumn<QString>("setup"); // of the package, see writeUpdatePackage
+        QTest::newRow("flashed") << "answers"
+                                 << "";
+        QTest::newRow("no package file") << "answers"
+                                         << "no package";
+        QTest::newRow("logind does not answer") << "hung"
+                                                << "";
+        QTest::newRow("no logind") << "none"
+                                   << "";
     }
 
     void runs()
     {
         QFETCH(QString, logind);
         QFETCH(QString, setup);
-        QFETCH(QString, error);
-        QFETCH(bool, device);
+        const bool device = setup.isEmpty(); // whether the run reaches the device
+        const QString error = device ? "" : "Cannot open firmware package: No such file";
         if (logind == "none")
             stopMock();
         else
@@ -204,43 +179,35 @@ private slots:
             QCOMPARE(callLogind("org.freedesktop.DBus.Mock", "ClearCalls").type(),
                 QDBusMessage::ReplyMessage);
         }
-        // A KESTREL3 in its application firmware and a package for it (see writeUpdatePackage
-        // for `setup`); "fault c1": every start of the FPGA run stalls.
-        ZipPackage package;
-        const QString path = writeUpdatePackage(package, "kestrel3", setup);
-        vusb::Bus &bus = vusb::Bus::instance();
-        const auto model = vdev::NorbyDevice::make(0x3600, vdev::NorbyState::Application);
-        const vusb::NodeId node = bus.plug(Topology::build().hub, 2, model);
-        DeviceDescription desc = describe(node);
-        desc.mode = Normal;
-        if (setup == "fault c1")
-            bus.failRequest(node, {0xC1, 1, -1});
+        // The lock is held around the whole run: a run failing at the device gives it back
+        // as the one refused before the package does.
+        UpdateRig rig("kestrel3", 0x3600, vdev::NorbyState::Application, setup);
         LogCapture log;
         // logind's locks as the worker sees them at every control transfer; read here only
         // once the worker is joined.
         QStringList seen;
         if (logind == "answers")
-            bus.setTransferObserver([&seen](const vusb::TransferRecord &, vdev::UsbDeviceModel &) {
-                seen << inhibitors().join(", ");
-            });
+            rig.bus.setTransferObserver(
+                [&seen](const vusb::TransferRecord &, vdev::UsbDeviceModel &) {
+                    seen << inhibitors().join(", ");
+                });
         if (logind == "hung")
             QCOMPARE(::kill(mock_.processId(), SIGSTOP), 0);
-        const QStringList events
-            = runUpdate(desc, path, {0ms, 100ms, 0ms, 2000ms}, processTimeoutMs);
-        bus.setTransferObserver(nullptr);
+        const QStringList events = rig.run(processTimeoutMs);
+        rig.bus.setTransferObserver(nullptr);
         if (logind == "hung")
             QCOMPARE(::kill(mock_.processId(), SIGCONT), 0);
         QCOMPARE(events.value(events.size() - 1), "complete");
         QCOMPARE(events.count("complete"), 1);
         QCOMPARE(events.filter(QRegularExpression("^error: ")),
-            error.isEmpty() ? QStringList() : QStringList {"error: " + error});
+            device ? QStringList() : QStringList {"error: " + error});
         QCOMPARE(events.contains("100"), error.isEmpty());
         const QStringList lines = log.debug().filter("sleep inhibitor");
         if (logind == "answers") {
             // One Inhibit in every run, the runs refused before the device is opened included:
             // the lock comes first. A lock that was let go cannot come back without another
             // Inhibit, so being listed at the last transfer means held all along until then.
-            QCOMPARE(inhibitCalls(), QStringList {runLock});
+            QCOMPARE(inhibitors(true), QStringList {runLock});
             QCOMPARE(!seen.isEmpty(), device);
             for (const QString &locks : seen)
                 QCOMPARE(locks, runLock);
@@ -250,7 +217,7 @@ private slots:
             QCOMPARE(lines, QStringList());
             return;
         }
-        QCOMPARE(bytesOf(model->flash().fx3Flash()), PackageImages().microcode);
+        QCOMPARE(bytesOf(rig.device->flash().fx3Flash()), PackageImages().microcode);
         const QString reason = logind == "hung" ? "org.freedesktop.DBus.Error.NoReply"
                                                 : "org.freedesktop.DBus.Error.ServiceUnknown";
         QCOMPARE(lines.size(), 1);
@@ -259,9 +226,9 @@ private slots:
         // The mock gets to the call only once it runs again; the answer comes too late to be
         // taken, and the descriptor in it must not keep the lock.
         if (logind == "hung")
-            QVERIFY2(
-                QTest::qWaitFor([] { return inhibitors().isEmpty() && inhibitCalls().size() == 1; },
-                    processTimeoutMs),
+            QVERIFY2(QTest::qWaitFor(
+                         [] { return inhibitors().isEmpty() && inhibitors(true).size() == 1; },
+                         processTimeoutMs),
                 qPrintable(inhibitors().join(", ")));
     }
 

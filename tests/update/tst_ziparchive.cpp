@@ -1,17 +1,9 @@
-#include "bytes.h"
-#include "packagepath.h"
-#include "ziparchive.h"
-#include "zippackage.h"
-
-#include <QtTest>
+#include "rig.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-using testsupport::patchFile;
-using testsupport::ZipPackage;
 
 namespace {
 
@@ -107,17 +99,16 @@ private slots:
         QCOMPARE(argumentPathBytes(QFile::decodeName(argument), 3, argv), argument);
     }
 
+    // Members read to their end in pieces that do not divide them, and stay there. Damaged,
+    // encrypted and missing members are the steps' (tst_flashsteps, tst_bootimage,
+    // tst_packagechecks), which report libzip's texts for them.
     void members()
     {
-        const QByteArray image = testsupport::patternBytes(70000);
+        const QByteArray image = patternBytes(70000);
         ZipPackage package;
         package.add("stored.bin", image).add("deflated.bin", image, ZipPackage::Deflated);
-        package.add("empty.bin", {}).add("empty-deflated.bin", {}, ZipPackage::Deflated);
-        package.add("encrypted.bin", "secret", ZipPackage::Encrypted);
-        package.add("damaged.bin", QByteArray(100, 'a') + "MARK" + QByteArray(100, 'a'));
-        const QString path = package.write();
-        QVERIFY(patchFile(path, "MARK", "MARX"));
-        ZipArchive archive(path.toStdString());
+        package.add("empty-deflated.bin", {}, ZipPackage::Deflated);
+        ZipArchive archive(package.write().toStdString());
         QVERIFY(archive.isOpen());
 
         for (const char *name : {"stored.bin", "deflated.bin"}) {
@@ -128,37 +119,20 @@ private slots:
             file = archive.openFile(name);
             QCOMPARE(readAll(file, 15), image);
         }
-        for (const char *name : {"empty.bin", "empty-deflated.bin"}) {
-            QVERIFY(archive.stat(name).found());
-            QCOMPARE(archive.stat(name).size, zip_uint64_t(0));
-            ZipFile file = archive.openFile(name);
-            QCOMPARE(readAll(file), QByteArray());
-        }
-        ZipFile damaged = archive.openFile("damaged.bin");
-        QCOMPARE(readAll(damaged), QByteArray("failed: CRC error"));
-
-        QVERIFY(archive.stat("encrypted.bin").found());
-        QVERIFY(!archive.openFile("encrypted.bin").isOpen());
-        QCOMPARE(archive.errorString(), std::string("No password provided"));
-
-        const ZipStat missing = archive.stat("STORED.bin"); // names are compared exactly
-        QVERIFY(!missing.found());
-        QCOMPARE(missing.valid, zip_uint64_t(0));
-        QCOMPARE(archive.errorString(), std::string("No such file"));
+        ZipFile empty = archive.openFile("empty-deflated.bin");
+        QCOMPARE(readAll(empty), QByteArray());
+        QVERIFY(!archive.stat("STORED.bin").found()); // names are compared exactly
         ZipFile notOpen = archive.openFile("nothere.bin");
         QVERIFY(!notOpen.isOpen());
-        QCOMPARE(notOpen.error().zip, 0);
         QCOMPARE(readAll(notOpen), QByteArray("failed: Invalid argument"));
-        QCOMPARE(notOpen.error().zip, ZIP_ER_INVAL);
-        QCOMPARE(notOpen.error().system, 2);
     }
 
     // An archive in memory reads as the file does, from a copy of its own: the caller's bytes may
-    // change or go once it is open.
+    // change or go once it is open; a member outlives the archive object it came from.
     void fromMemory()
     {
         ZipPackage package;
-        package.add("b.bin", testsupport::patternBytes(70000), ZipPackage::Deflated);
+        package.add("b.bin", patternBytes(70000), ZipPackage::Deflated);
         QFile file(package.write());
         QVERIFY(file.open(QIODevice::ReadOnly));
         ZipFile member;
@@ -171,29 +145,11 @@ private slots:
             member = archive.openFile("b.bin");
             bytes.fill('\0');
         }
-        QCOMPARE(readAll(member), testsupport::patternBytes(70000));
+        QCOMPARE(readAll(member), patternBytes(70000));
 
         const ZipArchive text = ZipArchive::fromMemory("kestrel3\nnot zip\n", 17);
         QVERIFY(!text.isOpen());
         QCOMPARE(text.error().zip, ZIP_ER_NOZIP);
-    }
-
-    // Move-only values; a file keeps reading after the archive object it came from is gone.
-    void ownership()
-    {
-        ZipPackage package;
-        package.add("a.bin", "first").add("b.bin", "second", ZipPackage::Deflated);
-        ZipFile file;
-        {
-            ZipArchive opened(package.write().toStdString());
-            ZipArchive archive = std::move(opened);
-            QVERIFY(!opened.isOpen()); // NOLINT(bugprone-use-after-move)
-            file = archive.openFile("a.bin");
-            file = archive.openFile("b.bin"); // closes a.bin
-        }
-        QCOMPARE(readAll(file, 4), QByteArray("second"));
-        file.close();
-        QVERIFY(!file.isOpen());
     }
 };
 
