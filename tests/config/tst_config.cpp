@@ -89,10 +89,10 @@ struct Rig {
 enum class Fault { None, Unplugged, Stall, NoBuffer };
 
 // A status as the device sends it; a text as long as its field has no NUL.
-QByteArray record(
-    const char *description, const char *label, uint32_t milliHz, uint16_t width, uint16_t height)
+QByteArray record(const char *description, const char *label, uint32_t milliHz, uint16_t width,
+    uint16_t height, uint8_t interlaced = 0)
 {
-    InputStatusInfo info {{}, {}, milliHz, width, height, 0};
+    InputStatusInfo info {{}, {}, milliHz, width, height, interlaced};
     std::memcpy(
         info.description, description, std::min(std::strlen(description), sizeof info.description));
     std::memcpy(info.label, label, std::min(std::strlen(label), sizeof info.label));
@@ -230,6 +230,8 @@ private slots:
                                      << "LABEL678 640x480p@60, ABCDEFGHIJKL";
         QTest::newRow("percent signs")
             << record("%1", "%6", 60000, 640, 480) << "%6 640x480p@60, %1";
+        QTest::newRow("59.94") << record("Q", "P", 59940, 1920, 1080) << "P 1920x1080p@59.94, Q";
+        QTest::newRow("50i") << record("Q", "P", 50000, 720, 576, 1) << "P 720x576i@50, Q";
         QTest::newRow("width 0") << record("Q", "P", 60000, 0, 1080) << "no signal";
         QTest::newRow("height 0") << record("Q", "P", 60000, 1920, 0) << "no signal";
         QTest::newRow("rate 0") << record("Q", "P", 0, 1920, 1080) << "no signal";
