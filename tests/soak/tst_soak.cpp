@@ -4,6 +4,7 @@
 #include "devicescanner.h"
 #include "norbydevice.h"
 #include "quietlogs.h"
+#include "scanrecorder.h"
 #include "updatepackages.h"
 #include "waitfor.h"
 
@@ -39,26 +40,24 @@ using vdev::NorbyState;
 
 namespace {
 
-// A warm-up round that runs every kind of update once, then the measured rounds. A round: 15
-// scans, 12 configuration requests and 5 updates (3 good, 2 failing), plus one scanner, one
-// configuration task and one update task destroyed with work still queued. 20 rounds: 300
-// scans, 240 requests, 100 updates.
+// A warm-up round, then the measured rounds. A round: 15 scans, 13 configuration requests and 7
+// updates (3 good, 4 failing), plus one scanner, one configuration task and one update task
+// destroyed with work still queued. 20 rounds: 300 scans, 260 requests, 140 updates.
 constexpr int Rounds = 20;
 
-// Growth allowed over the measured rounds, read after malloc_trim() once the warm-up has made every
-// first-use allocation (Qt's type registry, libzip, the threads' malloc arenas). Resident memory
-// (measured: +0.1 to +0.3 MiB) may grow 4 MiB: a leak of 41 KiB per update (a package's contents)
-// or 14 KiB per scan or request still fails. The bytes malloc has handed out are far less noisy,
-// but count glibc's per-thread caches, which fill slowly (+56 KiB over 20 rounds). CTest turns
-// them off (GLIBC_TUNABLES in CMakeLists.txt): then 64 KiB (measured: within 10 KiB) fails a leak
-// of some 200 bytes, a description or a transfer buffer, per operation; 512 KiB with them on.
-constexpr long RssBoundKiB = 4 * 1024;
+// Growth allowed in the bytes malloc has handed out and not got back, over the measured rounds,
+// once the warm-up has made every first-use allocation (Qt's type registry, libzip, the threads'
+// malloc arenas). They count glibc's per-thread caches, which fill slowly (+56 KiB over 20
+// rounds). CTest turns them off (GLIBC_TUNABLES in CMakeLists.txt): then 64 KiB (measured: within
+// 10 KiB) fails a leak of some 100 bytes, a description or a transfer buffer, per operation;
+// 512 KiB with them on. Resident memory moves by hundreds of KiB with the allocator's arenas, and
+// anything the product leaks shows in these bytes first: it is not compared.
 constexpr long HeapBoundKiB = 64;
 constexpr long HeapBoundWithThreadCacheKiB = 512;
 
 const UpdatePacing pacing {0ms, 0ms, 0ms, 2000ms}; // the devices restart at once
 
-// A number field of /proc/self/status ("Threads", "VmRSS"); -1 when absent.
+// A number field of /proc/self/status ("Threads"); -1 when absent.
 long statusField(const std::string &name)
 {
     std::ifstream status("/proc/self/status");
@@ -70,9 +69,9 @@ long statusField(const std::string &name)
 }
 
 // The figures compared between the start and the end.
-enum Figure { References, Handles, Claims, Lists, Threads, Rss, Heap, FigureCount };
-const char *const figureNames[] = {"references", "open handles", "claimed", "device lists",
-    "threads", "VmRSS (KiB)", "heap (KiB)"};
+enum Figure { References, Handles, Claims, Lists, Threads, Heap, FigureCount };
+const char *const figureNames[]
+    = {"references", "open handles", "claimed", "device lists", "threads", "heap (KiB)"};
 using Figures = std::array<long, FigureCount>;
 
 // The bytes the allocator has handed out and not got back, in KiB; -1 where not known.
@@ -95,32 +94,21 @@ struct Job {
     Package package;
     uint16_t family = 0x3600;
     bool repair = false;
-    int openError = 0;
-    uint8_t stall = 0; // a request code that stalls every time
     int unplugAfter = 0; // transfers
-    bool comesBack = true; // after the restart
 };
 
+// The fault matrix fails every transfer of every run once, and checks each failure's
+// completion and libusb accounting; here the failures before the device is opened, and the
+// one that loses a device with a handle open, come back round after round.
 const Job jobs[] = {
     {true, Kestrel3}, // a small package into a capture device
     {true, Harrier3, 0x3660}, // a package with nothing but the EDID
     {true, Kestrel3, 0x3600, true}, // sandbox download, restart, flashing
-    // The failures, each at another point of a run.
     {false, Harrier3}, // incompatible, refused before the device is opened
-    {false, Kestrel3, 0x3600, false, LIBUSB_ERROR_ACCESS},
-    {false, Kestrel3, 0x3600, false, 0, 0xC1}, // the FPGA run's start, the device open
-    {false, Kestrel3, 0x3600, true, 0, 0xC5}, // the microcode run's start after the restart
     {false, BadEdid}, // refused by the package checks
     {false, Missing},
-    {false, Kestrel3, 0x3600, false, 0, 0, 3}, // the device leaves after the first chunk
-    {false, Kestrel3, 0x3600, true, 0, 0, 0, false}, // no driver can be installed either
+    {false, Kestrel3, 0x3600, false, 3}, // the device leaves after the first chunk
 };
-constexpr size_t Succeeding = 3;
-
-QString hex(const void *bytes, size_t size)
-{
-    return QByteArray(static_cast<const char *>(bytes), int(size)).toHex(' ');
-}
 
 // What one part of a window reported since it was last cleared: its signals as text, and its
 // completions.
@@ -136,8 +124,8 @@ struct Outcome {
 };
 
 // The engine as the window builds it, and what each part reported: devices as "vendor:product",
-// update progress as numbers, every result of the configuration task (as it broadcasts them) as
-// "request get bytes size", "request set" or "request error", errors as "error". When `keep` is
+// update progress as numbers, errors as "error"; of the configuration task (which broadcasts every
+// result to every action) only its completions and errors are counted. When `keep` is
 // set, a scan keeps the description of the device with the audio id in `shown`, as the window
 // keeps the description of the device it shows.
 struct Window {
@@ -153,16 +141,9 @@ struct Window {
         });
         on(&scanner, &DeviceScanner::error, [this] { scanned.add("error"); });
         on(&scanner, &DeviceScanner::complete, [this] { ++scanned.completes; });
-        on(&configTask, &ConfigDeviceBase::getRequestComplete,
-            [this](uint8_t request, const ConfigDeviceDataPtr &ptr, uint16_t size) {
-                configured.add(QString::number(request) + " get "
-                        + (ptr ? hex(ptr.data(), size) : "null") + ' ' + QString::number(size),
-                    true);
-            });
-        on(&configTask, &ConfigDeviceBase::setRequestComplete,
-            [this](uint8_t request) { configured.add(QString::number(request) + " set", true); });
-        on(&configTask, &ConfigDeviceBase::error,
-            [this](uint8_t request) { configured.add(QString::number(request) + " error"); });
+        on(&configTask, &ConfigDeviceBase::getRequestComplete, [this] { ++configured.completes; });
+        on(&configTask, &ConfigDeviceBase::setRequestComplete, [this] { ++configured.completes; });
+        on(&configTask, &ConfigDeviceBase::error, [this] { configured.add("error"); });
         on(&updater, &UpdateTask::progress, [this](int p) { updated.add(QString::number(p)); });
         on(&updater, &UpdateTask::error, [this] { updated.add("error"); });
         on(&updater, &UpdateTask::complete, [this] { ++updated.completes; });
@@ -178,17 +159,6 @@ struct Window {
     UserModeAction modes {&configTask};
     UpdateTask updater {nullptr, pacing};
 };
-
-std::shared_ptr<NorbyDevice> norby(
-    uint16_t family, NorbyState state, uint16_t vendorId = 0x2B77, bool comesBack = true)
-{
-    NorbyDevice::Config config;
-    config.familyId = family;
-    config.state = state;
-    config.vendorId = vendorId;
-    config.restart = {0ms, comesBack ? vdev::Arrival::SamePort : vdev::Arrival::Never};
-    return std::make_shared<NorbyDevice>(config);
-}
 
 } // namespace
 
@@ -271,19 +241,17 @@ class tst_Soak : public QObject
         emit closed.scanner.scan();
     }
 
-    // Nine requests through the window's task and its three actions, queued at once; the first
-    // cannot open the device, the sixth stalls. Then three through a new window's, and three
-    // more through one that is closed before they are done.
+    // Ten requests through the window's task and its three actions, queued at once; the first
+    // cannot open the device, the second read of the flags stalls. Then three through a new
+    // window's, and three more through one that is closed before they are done. What each result
+    // holds is the configuration tests' and the fault matrix's; here every request must end, the
+    // flags last written must be stored, and nothing may be left behind.
     void configRound(int round)
     {
         const auto i = uint16_t(round % 3);
         const uint8_t v1 = DeviceFlags::fromSwitches(round & 1, round & 2, round & 4);
         const uint8_t v2 = DeviceFlags::fromSwitches(!(round & 1), round & 2, !(round & 4));
         const UserMode mode {uint16_t(640 + round), uint16_t(480 + round), uint8_t(round & 1)};
-        vdev::NorbySettings::InputStatusBlock status {};
-        for (size_t k = 0; k < status.size(); ++k)
-            status[k] = uint8_t(k * 7 + round);
-        bus_.locked([&] { settingsModel_->settings().setInputStatus(status); });
         // The search by place tries once, and once more after the list is gone.
         bus_.failOpen(settingsNode_, LIBUSB_ERROR_ACCESS, 2);
         bus_.failRequest(settingsNode_, {0xE2, 2, 1, vdev::Pipe});
@@ -291,25 +259,18 @@ class tst_Soak : public QObject
         const DeviceDescription &desc = *window_->shown;
         Window &w = *window_;
         w.configured = {};
-        w.input.get(desc);
-        w.modes.set(desc, mode, 0xB3, i);
-        w.flags.set(desc, v1);
-        w.flags.get(desc);
-        w.modes.get(desc, 0xB3, i);
-        w.flags.get(desc);
-        w.input.get(desc);
-        w.flags.set(desc, v2);
-        w.flags.get(desc);
-        QVERIFY2(w.configured.waitFor(9),
-            qPrintable(
-                QString("round %1: %2 of 9 requests done").arg(round).arg(w.configured.completes)));
-        const QString modeLine = "179 get " + hex(&mode, sizeof mode) + " 5";
-        const QString statusLine = "178 get " + hex(status.data(), status.size()) + " 29";
-        const QString flags2 = "226 get " + hex(&v2, 1) + " 1";
-        QCOMPARE(w.configured.events,
-            QStringList({"178 error", "178 get null 0", "179 set", "227 set",
-                "226 get " + hex(&v1, 1) + " 1", modeLine, "226 error", "226 get null 0",
-                statusLine, "227 set", flags2}));
+        for (const uint8_t v : {v1, v2}) {
+            w.input.get(desc);
+            w.modes.set(desc, mode, 0xB3, i);
+            w.flags.set(desc, v);
+            w.flags.get(desc);
+            w.modes.get(desc, 0xB3, i);
+        }
+        QVERIFY2(w.configured.waitFor(10) && w.configured.events.size() == 2,
+            qPrintable(QString("round %1: %2 of 10 requests done, %3 errors")
+                           .arg(round)
+                           .arg(w.configured.completes)
+                           .arg(w.configured.events.size())));
         uint8_t stored = 0;
         bus_.locked([&] { stored = settingsModel_->settings().flags(); });
         QCOMPARE(stored, v2);
@@ -320,7 +281,6 @@ class tst_Soak : public QObject
             fresh.modes.get(desc, 0xB3, i);
             fresh.input.get(desc);
             QVERIFY(fresh.configured.waitFor(3));
-            QCOMPARE(fresh.configured.events, QStringList({flags2, modeLine, statusLine}));
         }
 
         // A window closed with requests queued: the one running finishes, the rest are dropped
@@ -333,15 +293,11 @@ class tst_Soak : public QObject
 
     // A device for `job` on root 1 at `port`, with its fault; the description the window would
     // pass for it.
-    DeviceDescription plug(const Job &job, uint8_t port, std::shared_ptr<NorbyDevice> &model)
+    DeviceDescription plug(const Job &job, uint8_t port)
     {
-        model = norby(job.family, job.repair ? NorbyState::SoftRepair : NorbyState::Application,
-            0x2B77, job.comesBack);
-        const vusb::NodeId node = bus_.plug(topology_.root1, port, model);
-        if (job.openError)
-            bus_.failOpen(node, job.openError);
-        if (job.stall)
-            bus_.failRequest(node, {job.stall, 1, -1, vdev::Pipe});
+        const vusb::NodeId node = bus_.plug(topology_.root1, port,
+            norby(job.family, job.repair ? NorbyState::SoftRepair : NorbyState::Application, 0x2B77,
+                vdev::Reenumeration {})); // back at once
         if (job.unplugAfter)
             bus_.unplugAfterTransfers(node, job.unplugAfter);
         DeviceDescription desc = describe(node);
@@ -350,12 +306,11 @@ class tst_Soak : public QObject
     }
 
     // One run of `job`: it completes once within the bound; a good one reaches 100 without an
-    // error and leaves the package's microcode or EDID in the device, a failing one reports one
-    // error.
+    // error, a failing one reports one error. What a good run leaves in the device is the update
+    // tests' and the fault matrix's follow-up runs'.
     void updateOnce(Window &w, const Job &job, uint8_t port, int round)
     {
-        std::shared_ptr<NorbyDevice> model;
-        const DeviceDescription desc = plug(job, port, model);
+        const DeviceDescription desc = plug(job, port);
         w.updated = {};
         emit w.updater.start(desc, paths_[job.package]);
         const QString what = QString("round %1, job %2: ").arg(round).arg(&job - jobs);
@@ -363,34 +318,23 @@ class tst_Soak : public QObject
         QVERIFY2(w.updated.completes == 1 && w.updated.events.contains("100") == job.succeeds
                 && w.updated.events.count("error") == (job.succeeds ? 0 : 1),
             qPrintable(what + w.updated.events.join(' ')));
-        size_t fx3 = 0, edids = 0;
-        bus_.locked([&] {
-            fx3 = model->flash().fx3Flash().size();
-            edids = size_t(model->flash().edidCommits());
-        });
-        if (job.succeeds && job.package == Kestrel3)
-            QCOMPARE(fx3, size_t(PackageImages().microcode.size()));
-        if (job.succeeds && job.package == Harrier3)
-            QCOMPARE(edids, size_t(1));
     }
 
-    void updateRound(int round, const std::vector<const Job *> &list)
+    void updateRound(int round)
     {
-        for (size_t k = 0; k < list.size() && !QTest::currentTestFailed(); ++k) {
+        for (size_t k = 0; k < std::size(jobs) && !QTest::currentTestFailed(); ++k) {
             if ((size_t(round) + k) % 3 == 0) {
                 Window fresh;
-                updateOnce(fresh, *list[k], uint8_t(2 + k), round);
+                updateOnce(fresh, jobs[k], uint8_t(2 + k), round);
             } else {
-                updateOnce(*window_, *list[k], uint8_t(2 + k), round);
+                updateOnce(*window_, jobs[k], uint8_t(2 + k), round);
             }
         }
 
         // A window closed right after it started an update: the destructor waits for the run,
         // if it had begun, and drops it otherwise.
-        std::shared_ptr<NorbyDevice> model;
-        const DeviceDescription desc = plug(jobs[0], uint8_t(2 + list.size()), model);
         Window closed;
-        emit closed.updater.start(desc, paths_[Kestrel3]);
+        emit closed.updater.start(plug(jobs[0], uint8_t(2 + std::size(jobs))), paths_[Kestrel3]);
     }
 
     // The round's end: the description the window showed goes (as on a rescan), then nothing of
@@ -405,10 +349,6 @@ class tst_Soak : public QObject
         f[Threads] = statusField("Threads");
         QVERIFY2(
             report.empty(), qPrintable(QString("round %1: %2").arg(round).arg(report.c_str())));
-#ifdef __GLIBC__
-        malloc_trim(0);
-#endif
-        f[Rss] = statusField("VmRSS");
         f[Heap] = heapInUseKiB();
     }
 
@@ -445,15 +385,11 @@ private slots:
         Figures start {}, end {};
         buildBus();
         for (int round = 0; round <= Rounds; ++round) {
-            std::vector<const Job *> list = {&jobs[0], &jobs[1], &jobs[2]};
-            const size_t failures = std::size(jobs) - Succeeding;
-            for (size_t k = 0; k < (round ? 2 : failures); ++k)
-                list.push_back(&jobs[Succeeding + (round ? size_t(2 * round) + k : k) % failures]);
             scanRound(round);
             if (!QTest::currentTestFailed())
                 configRound(round);
             if (!QTest::currentTestFailed())
-                updateRound(round, list);
+                updateRound(round);
             if (QTest::currentTestFailed())
                 return;
             if (round == 0 || round == Rounds)
@@ -477,7 +413,6 @@ private slots:
             = qEnvironmentVariable("GLIBC_TUNABLES").contains("glibc.malloc.tcache_count=0")
             ? HeapBoundKiB
             : HeapBoundWithThreadCacheKiB;
-        QVERIFY2(end[Rss] - start[Rss] <= RssBoundKiB, "resident memory grew");
         QVERIFY2(start[Heap] < 0 || end[Heap] - start[Heap] <= heapBound, "heap in use grew");
 #endif
     }

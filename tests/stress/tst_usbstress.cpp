@@ -9,9 +9,7 @@
 
 #include <atomic>
 #include <cstdio>
-#include <fcntl.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -56,11 +54,6 @@ void work(std::atomic<int> &answered)
 
 int main()
 {
-    // The USB layer logs every open; keep the stress run's output readable.
-    const int devNull = ::open("/dev/null", O_WRONLY);
-    const int savedStderr = ::dup(2);
-    ::dup2(devNull, 2);
-
     vusb::Bus &bus = vusb::Bus::instance();
     const auto root = bus.addRootHub(1);
     const auto hub = bus.addHub(root, 2);
@@ -87,15 +80,10 @@ int main()
     stop = true;
     chaos.join();
 
-    ::dup2(savedStderr, 2);
-    const std::string report = bus.leakReport();
+    const std::string report = answered ? bus.leakReport() : "no device ever answered";
     std::printf("%d pings answered\n", answered.load());
     if (!report.empty()) {
         std::printf("FAIL: %s\n", report.c_str());
-        return 1;
-    }
-    if (answered == 0) {
-        std::printf("FAIL: no device ever answered\n");
         return 1;
     }
     bus.reset();

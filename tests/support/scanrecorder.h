@@ -9,16 +9,19 @@
 #include <QtTest>
 
 #include <memory>
+#include <optional>
 
 namespace testsupport {
 
-inline std::shared_ptr<vdev::NorbyDevice> norby(
-    uint16_t family, vdev::NorbyState state, uint16_t vendorId = 0x2B77)
+// `restart`: how it comes back after a restart, when not the model's usual way.
+inline std::shared_ptr<vdev::NorbyDevice> norby(uint16_t family, vdev::NorbyState state,
+    uint16_t vendorId = 0x2B77, std::optional<vdev::Reenumeration> restart = std::nullopt)
 {
     vdev::NorbyDevice::Config config;
     config.familyId = family;
     config.state = state;
     config.vendorId = vendorId;
+    config.restart = restart.value_or(config.restart);
     return std::make_shared<vdev::NorbyDevice>(config);
 }
 
