@@ -1,7 +1,7 @@
 #include "buschecks.h"
 
-#include "deviceaddressing.h"
-#include "usbdevicelist.h"
+#include "listeddevice.h"
+#include "usbhandle.h"
 
 namespace testsupport {
 
@@ -17,28 +17,13 @@ Topology Topology::build()
 
 UsbDeviceRef deviceOf(vusb::NodeId node)
 {
-    vusb::Bus &bus = vusb::Bus::instance();
-    UsbDeviceList list;
-    list.fetch();
-    for (ssize_t i = 0; i < list.size(); ++i) {
-        libusb_device *device = list.at(i);
-        uint8_t path[16] = {};
-        const int ports = libusb_get_port_numbers(device, path, 16);
-        if (ports >= 0 && std::vector<uint8_t>(path, path + ports) == bus.portPath(node)
-            && libusb_get_bus_number(device) == bus.busNumber(node)
-            && libusb_get_device_address(device) == bus.address(node))
-            return UsbDeviceRef(device);
-    }
-    return UsbDeviceRef();
+    return listedDevice(vusb::Bus::instance().busNumber(node), vusb::Bus::instance().address(node));
 }
 
 DeviceDescription describe(vusb::NodeId node)
 {
-    DeviceDescription desc;
-    const UsbDeviceRef device = deviceOf(node);
-    if (device)
-        device_addressing_fill(device.get(), desc);
-    return desc;
+    return describeListed(
+        vusb::Bus::instance().busNumber(node), vusb::Bus::instance().address(node));
 }
 
 QStringList wire(vusb::NodeId node)
@@ -55,12 +40,9 @@ QStringList wire(vusb::NodeId node)
 
 int kernelDriverActive(vusb::NodeId node)
 {
-    libusb_device_handle *handle = nullptr;
-    if (libusb_open(deviceOf(node).get(), &handle) != 0)
-        return -1;
-    const int active = libusb_kernel_driver_active(handle, 0);
-    libusb_close(handle);
-    return active;
+    UsbHandle handle;
+    return handle.open(deviceOf(node).get()) != 0 ? -1
+                                                  : libusb_kernel_driver_active(handle.get(), 0);
 }
 
 } // namespace testsupport

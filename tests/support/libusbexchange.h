@@ -122,7 +122,6 @@ inline void libusbStringRows()
     QTest::newRow("outside the basic plane") << QByteArray("A\xf0\x9f\x8e\xa5"
                                                            "B")
                                              << 32 << QByteArray("A??B");
-    QTest::newRow("ASCII") << QByteArray("KESTREL3") << 128 << QByteArray("KESTREL3");
 }
 
 // Reads string `index` of `device` as the current row says.

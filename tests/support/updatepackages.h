@@ -6,6 +6,7 @@
 #include "bootimage.h"
 #include "bytes.h"
 #include "edidtext.h"
+#include "packagezip.h"
 #include "producttable.h"
 #include "updatetask.h"
 #include "zippackage.h"
@@ -29,7 +30,7 @@ struct PackageImages {
 // what to change: members left out ("images", "sandbox"), "encrypted" sandbox, "fpga
 // encrypted" image, "unaligned" microcode, "bad edid" checksum, "large edid" of 33 blocks,
 // "empty microcode" or "empty fpga", a member damaged behind the directory's back ("crc
-// microcode", "deflate fpga", "short fpga", "long fpga": see damageMember), "unsupported"
+// microcode", "deflate fpga", "short fpga", "long fpga": see damageZipMember), "unsupported"
 // product.info (none at all for "legacy"), "no package" file.
 inline QString writeUpdatePackage(ZipPackage &package, const QString &product,
     const QString &setup = {}, const PackageImages &images = {})
@@ -61,7 +62,8 @@ inline QString writeUpdatePackage(ZipPackage &package, const QString &product,
     for (const char *how : {"crc", "deflate", "short", "long"}) {
         const QStringList words = setup.split(' ');
         if (words.size() == 2 && words.at(0) == how)
-            damageMember(path, words.at(1) == "fpga" ? row.fpgaImage : row.microcodeImage, how);
+            damageZipMember(path.toStdString(),
+                words.at(1) == "fpga" ? row.fpgaImage : row.microcodeImage, how);
     }
     return path;
 }

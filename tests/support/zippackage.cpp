@@ -1,7 +1,5 @@
 #include "zippackage.h"
 
-#include "packagezip.h"
-
 #include <QDir>
 #include <QFile>
 #include <QtGlobal>
@@ -89,11 +87,6 @@ bool patchFile(const QString &path, const QByteArray &marker, const QByteArray &
         return false;
     bytes.replace(at, replacement.size(), replacement);
     return file.seek(0) && file.write(bytes) == bytes.size();
-}
-
-bool damageMember(const QString &path, const std::string &name, const QString &how)
-{
-    return damageZipMember(QFile::encodeName(path).toStdString(), name, how.toStdString()) == 0;
 }
 
 } // namespace testsupport

@@ -50,10 +50,4 @@ private:
 // one member without touching the directory. False when the marker is not there.
 bool patchFile(const QString &path, const QByteArray &marker, const QByteArray &replacement);
 
-// Ways to damage one member of a written package behind the directory's back, as a bad copy
-// or a broken packer would: its data no longer matches the directory's CRC ("crc"), its
-// deflate stream is broken ("deflate", for a deflated member), or the directory states a size
-// larger ("short") or smaller ("long") than the data holds.
-bool damageMember(const QString &path, const std::string &name, const QString &how);
-
 } // namespace testsupport

@@ -1,5 +1,5 @@
 #include "driverinstall.h"
-#include "driverscript.h"
+#include "tier.h"
 
 #include <deque>
 #include <mutex>

@@ -1,9 +1,5 @@
 #include "tier.h"
 
-#include "deviceaddressing.h"
-#include "driverscript.h"
-#include "usbdevicelist.h"
-
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTest>
@@ -96,26 +92,6 @@ QStringList libusbWarnings()
 {
     QMutexLocker lock(&logMutex);
     return warnings;
-}
-
-UsbDeviceRef deviceAt(usbfs::Bus &bus, usbfs::NodeId node)
-{
-    UsbDeviceList list;
-    list.fetch();
-    for (ssize_t i = 0; i < list.size(); ++i) {
-        if (libusb_get_bus_number(list.at(i)) == bus.busNumber(node)
-            && libusb_get_device_address(list.at(i)) == bus.address(node))
-            return UsbDeviceRef(list.at(i));
-    }
-    return UsbDeviceRef();
-}
-
-DeviceDescription describe(usbfs::Bus &bus, usbfs::NodeId node)
-{
-    DeviceDescription desc;
-    if (const UsbDeviceRef device = deviceAt(bus, node))
-        device_addressing_fill(device.get(), desc);
-    return desc;
 }
 
 QStringList wire(const usbfs::Bus &bus, usbfs::NodeId node)

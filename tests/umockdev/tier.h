@@ -3,7 +3,7 @@
 // Shared by the tests on the real libusb-1.0 with devices emulated by umockdev: a fresh test
 // bed and libusb context for every test function, and the checks that end each one.
 
-#include "devicedescription.h"
+#include "listeddevice.h"
 #include "usbfsbus.h"
 
 #include <QObject>
@@ -11,6 +11,7 @@
 
 #include <linux/capability.h>
 #include <memory>
+#include <vector>
 
 namespace tier {
 
@@ -46,16 +47,28 @@ private:
     std::unique_ptr<usbfs::Bus> bus_;
 };
 
+// The tier's own install_winusb_driver (driverdouble.cpp, compiled into each executable so the
+// real one is never linked) hands out scripted results in order, -1 (a plain failure, what
+// Linux answers a root process) once the script is used up, and counts its calls: neither the
+// machine's udev rule nor running as root may decide what a test sees.
+void scriptDriverInstall(std::vector<int> results);
+int driverInstallCalls();
+
 // What libusb said at warning level or above since the context was made.
 QStringList libusbWarnings();
 
 // The device at `node`, with a reference of its own (null when it is not listed).
-UsbDeviceRef deviceAt(usbfs::Bus &bus, usbfs::NodeId node);
+inline UsbDeviceRef deviceAt(usbfs::Bus &bus, usbfs::NodeId node)
+{
+    return testsupport::listedDevice(bus.busNumber(node), bus.address(node));
+}
 
-// The addressing a scan records for `node`, read through the real libusb (empty when the
-// device is not listed). It holds references of its own (the hub above the device): drop it
-// before the test function ends, or libusb_exit finds them.
-DeviceDescription describe(usbfs::Bus &bus, usbfs::NodeId node);
+// The addressing a scan records for `node`, read through the real libusb: drop it before the
+// test function ends, or libusb_exit finds the hub reference it holds.
+inline DeviceDescription describe(usbfs::Bus &bus, usbfs::NodeId node)
+{
+    return testsupport::describeListed(bus.busNumber(node), bus.address(node));
+}
 
 // The device's vendor requests, one a line: "type request value index length: bytes -> result",
 // hexadecimal but for the decimal value, index, length and result.

@@ -1,7 +1,6 @@
 // The scanner on the real libusb: devices in every state behind hubs, a kernel driver on the
 // capture interface, and a device node the process may not open.
 
-#include "driverscript.h"
 #include "norbydevice.h"
 #include "scanrecorder.h"
 #include "tier.h"

@@ -4,7 +4,6 @@
 // middle of one, are the virtual bus's (tests/update, tests/faults): libusb answers there as here
 // (tst_usbfsrules).
 
-#include "driverscript.h"
 #include "norbydevice.h"
 #include "tier.h"
 #include "updatepackages.h"

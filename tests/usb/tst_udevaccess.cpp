@@ -51,9 +51,10 @@ private slots:
             + QString::fromLatin1(UdevAccess::RuleFileName));
         QVERIFY(rules.open(QIODevice::ReadOnly));
         const QString text = QString::fromLatin1(rules.readAll());
-        const QStringList ids {"2b77:3600", "2b77:3601", "2b77:360f", "2b77:3620", "2b77:3621",
-            "2b77:362f", "2b77:3630", "2b77:3631", "2b77:363f", "2b77:3640", "2b77:3641",
-            "2b77:364f", "2b77:3660", "2b77:3661", "2b77:366f", "5555:3601", "04b4:00f3"};
+        // Each family's application, audio and sandbox ids, the early vendor id, the boot loader.
+        QStringList ids {"5555:3601", "04b4:00f3"};
+        for (const QString family : {"2b77:360", "2b77:362", "2b77:363", "2b77:364", "2b77:366"})
+            ids << family + '0' << family + '1' << family + 'f';
         for (const QString &id : ids) {
             const QString rule = QStringLiteral("ATTR{idVendor}==\"%1\", ATTR{idProduct}==\"%2\"")
                                      .arg(id.left(4), id.mid(5));

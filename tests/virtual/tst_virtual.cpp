@@ -180,15 +180,14 @@ private slots:
         const auto node = bus.plug(bus.addRootHub(1), 2, std::make_shared<NorbyDevice>(config));
         const uint8_t oldAddress = bus.address(node);
         {
-            const UsbDeviceRef device = testsupport::deviceOf(node);
-            libusb_device_handle *handle = nullptr;
-            QCOMPARE(libusb_open(device.get(), &handle), 0);
-            QCOMPARE(libusb_control_transfer(handle, 0x40, 0xA0, 0, 0x4000, nullptr, 0, 1000), 0);
+            UsbHandle handle;
+            QCOMPARE(handle.open(testsupport::deviceOf(node).get()), 0);
+            QCOMPARE(
+                libusb_control_transfer(handle.get(), 0x40, 0xA0, 0, 0x4000, nullptr, 0, 1000), 0);
             QVERIFY(!bus.attached(node));
             uint8_t byte = 0;
-            QCOMPARE(libusb_control_transfer(handle, 0xC0, 0xC8, 0, 0, &byte, 1, 1000),
+            QCOMPARE(libusb_control_transfer(handle.get(), 0xC0, 0xC8, 0, 0, &byte, 1, 1000),
                 int(LIBUSB_ERROR_NO_DEVICE));
-            libusb_close(handle);
         }
         QTRY_VERIFY_WITH_TIMEOUT(bus.attached(node), 2000);
         const DeviceDescription desc = testsupport::describe(node);
