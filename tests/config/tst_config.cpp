@@ -1,6 +1,7 @@
 #include "bustestcase.h"
 #include "configdeviceactions.h"
 #include "configdevicetask.h"
+#include "configresults.h"
 #include "contexttranslator.h"
 #include "inputstatustext.h"
 #include "norbydevice.h"
@@ -20,31 +21,16 @@ namespace {
 constexpr uint8_t Sentinel = 0x01;
 
 // The result signals of one engine object in arrival order, as text, without the sentinel's.
-class Recorder : public QObject
-{
-public:
+struct Recorder : QObject {
     explicit Recorder(ConfigDeviceBase &source)
     {
-        connect(&source, &ConfigDeviceBase::getRequestComplete, this,
-            [this](uint8_t request, const ConfigDeviceDataPtr &ptr, uint16_t size) {
-                const QByteArray data(reinterpret_cast<const char *>(ptr.data()), ptr ? size : 0);
-                add(request,
-                    "get " + (ptr ? data.toHex(' ') : "null") + ' ' + QString::number(size));
+        testsupport::recordConfigResults(
+            source, this, [this](uint8_t request, const QString &line) {
+                if (request != Sentinel)
+                    lines << QString::number(request) + ' ' + line;
             });
-        connect(&source, &ConfigDeviceBase::setRequestComplete, this,
-            [this](uint8_t request) { add(request, QStringLiteral("set")); });
-        connect(&source, &ConfigDeviceBase::error, this,
-            [this](uint8_t request, const QString &text) { add(request, "error " + text); });
     }
-
     QStringList lines;
-
-private:
-    void add(uint8_t request, const QString &line)
-    {
-        if (request != Sentinel)
-            lines << QString::number(request) + ' ' + line;
-    }
 };
 
 // An action that notes every request code its filter is asked about.
@@ -137,16 +123,16 @@ private slots:
                              int keeper, const QStringList &lines) {
             QTest::newRow(name) << issuer << write << request << fault << keeper << lines;
         };
-        const QString retrieving = "error Error retreiving config device data: req=%1, status: ";
+        const QString retrieving = "error: Error retreiving config device data: req=%1, status: ";
         // The read-only block's SetRequest is 0: results for code 0 are the input status
         // action's, whoever asked.
         row("code 0", 0, false, 0, Fault::None, 1,
             {"0 " + retrieving.arg(0) + "Pipe error", "0 get null 0"});
         // A write that cannot open the device completes as a read without data.
         row("write, unplugged", 0, true, 0xE3, Fault::Unplugged, 0,
-            {"227 error " + access, "227 get null 0"});
+            {"227 error: " + access, "227 get null 0"});
         row("write, stalled", 2, true, 0xB3, Fault::Stall, 2,
-            {"179 error Error setting device flags: Pipe error", "179 set"});
+            {"179 error: Error setting device flags: Pipe error", "179 set"});
         row("read, no buffer", 0, false, 0xE2, Fault::NoBuffer, 0,
             {"226 " + retrieving.arg(226) + "Invalid parameter", "226 get null 0"});
     }

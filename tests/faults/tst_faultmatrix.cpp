@@ -1,6 +1,7 @@
 #include "bustestcase.h"
 #include "configdeviceactions.h"
 #include "configdevicetask.h"
+#include "configresults.h"
 #include "devicescanner.h"
 #include "norbydevice.h"
 #include "quietlogs.h"
@@ -334,14 +335,8 @@ struct ConfigRig : Rig {
     {
         nodes = {node};
         model->settings().setFlags(0x12);
-        connect(&flags, &ConfigDeviceBase::getRequestComplete, this,
-            [this](uint8_t, const ConfigDeviceDataPtr &ptr, uint16_t size) {
-                add("get " + (ptr ? hex(ptr.data(), size) : "null") + ' ' + QString::number(size),
-                    true);
-            });
-        connect(&flags, &ConfigDeviceBase::setRequestComplete, this, [this] { add("set", true); });
-        connect(&flags, &ConfigDeviceBase::error, this,
-            [this](uint8_t, const QString &t) { add("error: " + t); });
+        testsupport::recordConfigResults(flags, this,
+            [this](uint8_t, const QString &line) { add(line, !line.startsWith("error: ")); });
     }
 
     void start(int run) override

@@ -4,6 +4,7 @@
 
 #include "configdeviceactions.h"
 #include "configdevicetask.h"
+#include "configresults.h"
 #include "norbydevice.h"
 #include "tier.h"
 
@@ -35,19 +36,10 @@ private slots:
         DeviceFlagsAction flags(&task);
         InputStatusAction input(&task);
         UserModeAction modes(&task);
-        const auto add = [&lines](uint8_t request, const QString &line) {
-            lines << QString::number(request) + ' ' + line;
-        };
-        connect(&task, &ConfigDeviceBase::getRequestComplete, &task,
-            [&](uint8_t request, const ConfigDeviceDataPtr &ptr, uint16_t size) {
-                const QByteArray data(reinterpret_cast<const char *>(ptr.data()), ptr ? size : 0);
-                add(request,
-                    "get " + (ptr ? data.toHex(' ') : "null") + ' ' + QString::number(size));
+        testsupport::recordConfigResults(
+            task, &task, [&lines](uint8_t request, const QString &line) {
+                lines << QString::number(request) + ' ' + line;
             });
-        connect(&task, &ConfigDeviceBase::setRequestComplete, &task,
-            [&](uint8_t request) { add(request, "set"); });
-        connect(&task, &ConfigDeviceBase::error, &task,
-            [&](uint8_t request, const QString &text) { add(request, "error " + text); });
         flags.get(desc);
         input.get(desc);
         modes.get(desc, 0xB3, 2);
@@ -60,7 +52,7 @@ private slots:
         QCOMPARE(lines,
             QStringList({"226 get 16 1", "178 get " + zeros + " 29", "179 get e0 01 10 01 01 5",
                 "179 set", "227 set",
-                "179 error Error retreiving config device data: req=179, status: Pipe error",
+                "179 error: Error retreiving config device data: req=179, status: Pipe error",
                 "179 get null 0"}));
         QCOMPARE(tier::wire(bus(), node),
             QStringList({"c0 e2 0 0 1: 16 -> 1", "c0 b2 0 0 29: " + zeros + " -> 29",
