@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <optional>
+#include <tuple>
 
 namespace testsupport {
 
@@ -18,9 +19,7 @@ inline std::shared_ptr<vdev::NorbyDevice> norby(uint16_t family, vdev::NorbyStat
     uint16_t vendorId = 0x2B77, std::optional<vdev::Reenumeration> restart = std::nullopt)
 {
     vdev::NorbyDevice::Config config;
-    config.familyId = family;
-    config.state = state;
-    config.vendorId = vendorId;
+    std::tie(config.vendorId, config.familyId, config.state) = std::tie(vendorId, family, state);
     config.restart = restart.value_or(config.restart);
     return std::make_shared<vdev::NorbyDevice>(config);
 }

@@ -2,11 +2,11 @@
 // for the README: the device list, the Settings and User Modes pages, and an update in progress.
 // The real form and dialog, no hardware needed.
 #include "bootimage.h"
-#include "boxwatcher.h"
 #include "bytes.h"
 #include "devicedescription.h"
 #include "devicefile.h"
 #include "devicescanner.h"
+#include "picture.h"
 #include "producttable.h"
 #include "updaterepair.h"
 #include "updatetask.h"
@@ -37,22 +37,11 @@ QString writePackage(testsupport::ZipPackage &zip)
     return zip.write("norby-3.4.0.fw");
 }
 
-bool waitFor(const std::function<bool()> &condition, const char *what)
-{
-    if (QTest::qWaitFor(condition, 10000))
-        return true;
-    std::fprintf(stderr, "gave up waiting for %s\n", what);
-    return false;
-}
+using picture::waitFor;
 
 bool save(QWidget &widget, const QString &folder, const char *name)
 {
-    QApplication::processEvents();
-    const QString path = folder + '/' + name;
-    if (widget.grab().save(path))
-        return true;
-    std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-    return false;
+    return picture::save(widget, folder + '/' + name);
 }
 
 bool render(const QString &folder, const QString &package)
@@ -118,8 +107,5 @@ int main(int argc, char *argv[])
     // A box would stand in front of the pictures; it is closed and fails the run.
     testsupport::BoxWatcher boxes;
     const bool rendered = render(QString::fromLocal8Bit(argv[1]), package);
-    const QStringList unexpected = boxes.takeLines();
-    for (const QString &box : unexpected)
-        std::fprintf(stderr, "unexpected box: %s\n", qPrintable(box));
-    return rendered && unexpected.isEmpty() ? 0 : 1;
+    return picture::exitStatus(rendered, boxes);
 }

@@ -4,11 +4,6 @@
 #include <QtWidgets>
 #include <libusb.h>
 
-using uitest::norby;
-using uitest::Window;
-using vdev::NorbyState;
-using namespace std::chrono_literals;
-
 namespace {
 
 // The transfers of one request code to `node`, as testsupport::wire() shows them.

@@ -15,10 +15,6 @@
 #include <unistd.h>
 
 using testsupport::writeUpdatePackage;
-using uitest::norby;
-using uitest::Window;
-using vdev::NorbyState;
-using namespace std::chrono_literals;
 
 namespace {
 

@@ -5,10 +5,6 @@
 #include <QtWidgets>
 #include <libusb.h>
 
-using uitest::norby;
-using uitest::Window;
-using vdev::NorbyState;
-
 Q_DECLARE_METATYPE(DeviceFilter)
 
 // The window's form, the list of devices the scan found and what the selection enables.

@@ -13,10 +13,11 @@
 #include <chrono>
 #include <memory>
 #include <string>
-
-namespace uitest {
+#include <tuple>
 
 using namespace std::chrono_literals;
+
+namespace uitest {
 
 inline std::shared_ptr<vdev::NorbyDevice> norby(uint16_t family, vdev::NorbyState state,
     std::string serial = "A1B2C3D4", std::string version = "3.2.1",
@@ -25,9 +26,7 @@ inline std::shared_ptr<vdev::NorbyDevice> norby(uint16_t family, vdev::NorbyStat
     vdev::NorbyDevice::Config config;
     config.familyId = family;
     config.state = state;
-    config.serial = serial;
-    config.version = version;
-    config.product = product;
+    std::tie(config.serial, config.version, config.product) = std::tie(serial, version, product);
     return std::make_shared<vdev::NorbyDevice>(config);
 }
 
@@ -132,3 +131,8 @@ protected:
 };
 
 } // namespace uitest
+
+// What every window test names.
+using uitest::norby;
+using uitest::Window;
+using vdev::NorbyState;

@@ -8,11 +8,11 @@
 // with the flash and settings kept in LUMEXOR_VIRTUAL_STATE: what the earlier programs of the
 // same environment left. WINDOW-OPTIONS are the window's own (-firmware, -vid, -pid, -serial);
 // -update is not followed, as a picture should not flash anything.
-#include "boxwatcher.h"
 #include "commandline.h"
 #include "devicedescription.h"
 #include "identity.h"
 #include "libusbguard.h"
+#include "picture.h"
 #include "updaterepair.h"
 
 #include <QApplication>
@@ -22,21 +22,14 @@
 #include <QTest>
 
 #include <cstdio>
-#include <functional>
 
 namespace {
+
+using picture::waitFor;
 
 // A slow virtual device (answer delays, busy polls) takes seconds to scan; a bound that such a
 // device stays well within, and that still ends a run whose device never answers.
 constexpr int WaitLimitMs = 60000;
-
-bool waitFor(const std::function<bool()> &condition, const char *what)
-{
-    if (QTest::qWaitFor(condition, WaitLimitMs))
-        return true;
-    std::fprintf(stderr, "gave up waiting for %s\n", what);
-    return false;
-}
 
 bool draw(UpdateRepair &dialog, const QString &output)
 {
@@ -45,7 +38,7 @@ bool draw(UpdateRepair &dialog, const QString &output)
     auto *signal = dialog.findChild<QLabel *>("inputSignalLabel");
     dialog.show();
     // Polling stops while a scan runs and starts again when it has completed.
-    if (!waitFor([&] { return dialog.isPollingInputSignal(); }, "the device scan"))
+    if (!waitFor([&] { return dialog.isPollingInputSignal(); }, "the device scan", WaitLimitMs))
         return false;
     if (devices->count() == 0) {
         std::fprintf(stderr, "no device listed\n");
@@ -59,14 +52,10 @@ bool draw(UpdateRepair &dialog, const QString &output)
     const QString unread = signal->text();
     QMetaObject::invokeMethod(&dialog, "onInputStatusTimer");
     if (!waitFor([&] { return signal->text() != unread && tabs->isEnabled(); },
-            "the device's input signal"))
+            "the device's input signal", WaitLimitMs))
         return false;
 
-    QApplication::processEvents();
-    if (dialog.grab().save(output, "PNG"))
-        return true;
-    std::fprintf(stderr, "cannot write %s\n", qPrintable(output));
-    return false;
+    return picture::save(dialog, output);
 }
 
 } // namespace
@@ -98,8 +87,5 @@ int main(int argc, char *argv[])
         UpdateRepair dialog(nullptr, line.filter, line.firmwarePath, false);
         drawn = draw(dialog, output);
     }
-    const QStringList unexpected = boxes.takeLines();
-    for (const QString &box : unexpected)
-        std::fprintf(stderr, "unexpected box: %s\n", qPrintable(box));
-    return drawn && unexpected.isEmpty() ? 0 : 1;
+    return picture::exitStatus(drawn, boxes);
 }
