@@ -320,11 +320,6 @@ struct ScanRig : Rig {
 using ConfigOp = std::pair<const char *, bool>; // a write when true
 const ConfigOp configOps[] = {{"flags read", false}, {"flags write", true}};
 
-QByteArray hex(const void *data, size_t size)
-{
-    return QByteArray(static_cast<const char *>(data), int(size)).toHex();
-}
-
 // One application device behind the hub with flags 0x12, and the engine as the window builds it:
 // a task and its flags action, whose results are recorded as "get <hex> <size>", "set" and
 // "error: <text>".
@@ -356,9 +351,10 @@ struct ConfigRig : Rig {
                 "results");
         uint8_t stored = 0;
         bus.locked([&] { stored = model->settings().flags(); });
-        const QString expected = !write ? QString("get " + hex(&stored, 1) + " 1")
-            : stored == 0x16            ? "set"
-                                        : "set, but the device did not store it";
+        const QString expected = !write
+            ? QString("get " + QByteArray(1, char(stored)).toHex() + " 1")
+            : stored == 0x16 ? "set"
+                             : "set, but the device did not store it";
         return unless(got == QStringList {expected}, expected + " expected");
     }
 

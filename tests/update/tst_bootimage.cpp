@@ -2,7 +2,6 @@
 
 namespace {
 
-const QString signature = "Error: failed to verify microcode signature";
 const QString truncated = "Error: sandbox microcode image is truncated";
 const QString tooLarge = "Error: sandbox microcode image is too large: %1 bytes, at most 4194304";
 
@@ -29,11 +28,69 @@ QByteArray padded(const QByteArray &image, std::size_t size)
     return image + QByteArray(int(size) - image.size(), '\0');
 }
 
+// Boot images shaped like the ones FX3 tools write: "CY", image type 0xB0, control 0x1C (or
+// 0x0E), a first section at 0x100, then code from 0x40003000 in sections of at most 16384 words
+// that follow each other without a gap, sometimes a second-stage loader high in RAM, an entry
+// point inside a loaded section, and up to about 200 KiB in all.
+struct Region {
+    uint32_t address;
+    int bytes;
+    int seed;
+};
+
+std::vector<BootSection> regions(std::initializer_list<Region> parts)
+{
+    std::vector<BootSection> sections;
+    constexpr int maxSection = 16384 * 4;
+    for (const Region &r : parts) {
+        for (int at = 0; at < r.bytes; at += maxSection)
+            sections.push_back({r.address + uint32_t(at),
+                patternBytes(std::min(maxSection, r.bytes - at), r.seed + at / maxSection)});
+    }
+    return sections;
+}
+
+const std::vector<BootSection> small = regions({{0x100, 64, 1}, {0x40003000, 48000, 2}});
+const std::vector<BootSection> large
+    = regions({{0x100, 256, 3}, {0x40003000, 150 * 1024, 4}, {0x40078000, 0x7238, 5}});
+
+// The boot loader's requests, as W(rite)/R(ead-back) address:length and S(tart) address; "!"
+// marks one off the conventions (vendor type, device recipient, 1 s timeout).
+QStringList ramRequests(vusb::NodeId node)
+{
+    QStringList out;
+    for (const vusb::TransferRecord &t : vusb::Bus::instance().transfers(node)) {
+        const QString kind = t.requestType == 0xC0 ? "R" : t.length ? "W" : "S";
+        const bool conventional
+            = t.request == 0xA0 && t.timeout == 1000 && (t.requestType & 0x7F) == 0x40;
+        out << kind + QString::number(uint32_t(t.index) << 16 | t.value, 16)
+                + (t.length ? ':' + QString::number(t.length) : QString())
+                + (conventional ? "" : "!");
+    }
+    return out;
+}
+
+// What a complete download of `sections` looks like on the wire.
+QStringList expectedWire(const std::vector<BootSection> &sections, uint32_t entry)
+{
+    QStringList out;
+    for (const BootSection &s : sections) {
+        for (int at = 0; at < s.data.size(); at += 4096) {
+            const QString chunk = QString::number(s.address + uint32_t(at), 16) + ':'
+                + QString::number(std::min(4096, int(s.data.size()) - at));
+            out << 'W' + chunk << 'R' + chunk;
+        }
+    }
+    return out << 'S' + QString::number(entry, 16);
+}
+
 } // namespace
 
-// The sandbox boot image taken apart before anything goes to the device, from bytes and from a
-// package member.
-class tst_BootImage : public QObject
+// The sandbox microcode: its boot image taken apart before anything goes to the device, then
+// loaded from a package member into the boot loader's RAM, each chunk written and read back, and
+// started; a refused image sends nothing, and a failed or corrupted chunk ends the download
+// unstarted.
+class tst_BootImage : public BusTestCase
 {
     Q_OBJECT
 
@@ -42,12 +99,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("error"); // empty: accepted
-        QTest::addColumn<QString>("image"); // as describe() gives it, when accepted
+        QTest::addColumn<QString>("image"); // as describe() gives it; a refused one is emptied
 
-        const auto row = [](const char *name, const QByteArray &bytes, const QString &error,
-                             const QString &image = QString()) {
-            QTest::newRow(name) << bytes << error << image;
-        };
+        const auto row
+            = [](const char *name, const QByteArray &bytes, const QString &error,
+                  const QString &image = "@0") { QTest::newRow(name) << bytes << error << image; };
+        const QString signature = "Error: failed to verify microcode signature";
         QByteArray longSection = good.left(4);
         appendWord(longSection, 0x80001);
         appendWord(longSection, 0x40000000);
@@ -81,54 +138,94 @@ private slots:
         QFETCH(QString, error);
         Reports errors;
         Fx3BootImage image;
-        image.entryPoint = 1; // a refused image leaves nothing behind
+        image.entryPoint = 1;
         const int rc = parseFx3BootImage(reinterpret_cast<const uint8_t *>(bytes.constData()),
             std::size_t(bytes.size()), image, errors.to());
         QCOMPARE(rc < 0, !error.isEmpty());
         QCOMPARE(errors, reported(error));
-        QTEST(error.isEmpty() ? describe(image) : QString(), "image");
-        if (!error.isEmpty())
-            QCOMPARE(describe(image), QString("@0"));
-        else if (describe(image) == goodImage)
+        QTEST(describe(image), "image");
+        if (describe(image) == goodImage)
             QCOMPARE(bytesOf(image.sections.back().data), patternBytes(12, 1) + "MARK");
     }
 
-    void reads_data()
+    void downloads_data()
     {
-        QTest::addColumn<QByteArray>("member"); // null: missing
+        QTest::addColumn<QByteArray>("image"); // null: missing
         QTest::addColumn<int>("method");
-        QTest::addColumn<QString>("error"); // empty: accepted
+        QTest::addColumn<QString>("shape"); // the sections of a good image: small, large or none
+        QTest::addColumn<QString>("error"); // empty: loaded and started
+        QTest::addColumn<int>("sent"); // how many of the good image's requests go out; -1: all
+        QTest::addColumn<QString>("progress"); // of a loaded image
 
-        const auto row = [](const char *name, const QByteArray &member, ZipPackage::Method method,
-                             const QString &error = QString()) {
-            QTest::newRow(name) << member << int(method) << error;
+        const auto row = [](const char *name, const QByteArray &image, const char *shape,
+                             const QString &error, int sent, const char *progress = "",
+                             ZipPackage::Method method = ZipPackage::Stored) {
+            QTest::newRow(name) << image << int(method) << QString(shape) << error << sent
+                                << QString(progress);
         };
+        const QByteArray smallImage = bootImage(small, 0x40003A10);
+        // The download takes the bar from 2 to 15, by the member's bytes written.
+        row("two sections", smallImage, "small", "", -1, "2 14");
+        row("five sections, split region, second stage, deflated",
+            bootImage(large, 0x40013C44, 0, 0x0E), "large", "", -1, "2 6 11 12 14",
+            ZipPackage::Deflated);
+        row("no sections: start only", bootImage({}, 0x40003A10), "none", "", -1);
+        // The whole image is read and checked before its first chunk goes out.
+        row("truncated in the last section", smallImage.left(40000), "small", truncated, 0);
         const QString cannotOpen = "Error: failed to open sandbox microcode: sandbox.img";
-        row("stored", good, ZipPackage::Stored);
-        row("deflated", good, ZipPackage::Deflated);
-        row("missing", QByteArray(), ZipPackage::Stored, cannotOpen);
-        row("encrypted", good, ZipPackage::Encrypted, cannotOpen);
-        row("oversized", padded(good, fx3BootImageMaxBytes + 1), ZipPackage::Deflated,
-            tooLarge.arg(4194305));
+        row("missing", QByteArray(), "none", cannotOpen, 0);
+        row("encrypted", good, "none", cannotOpen, 0, "", ZipPackage::Encrypted);
+        row("oversized", padded(good, fx3BootImageMaxBytes + 1), "none", tooLarge.arg(4194305), 0,
+            "", ZipPackage::Deflated);
         // Patched after writing: the member's CRC no longer holds.
-        row("damaged", good, ZipPackage::Stored,
-            "Error: failed to read sandbox microcode: CRC error");
+        row("damaged", good, "none", "Error: failed to read sandbox microcode: CRC error", 0);
+        // Occurrences of 0xA0 count writes and read-backs alike; a failed start, the last
+        // request, is the fault matrix's.
+        row("read-back differs", smallImage, "small", "Fail to verify image", 6);
+        const QString writeFails = "Error: failed to write microcode: LIBUSB_ERROR_PIPE";
+        row("second write fails", smallImage, "small", writeFails, 3);
+        row("second read-back fails", smallImage, "small", writeFails, 4);
     }
 
-    void reads()
+    void downloads()
     {
-        QFETCH(QByteArray, member);
+        QFETCH(QByteArray, image);
         QFETCH(int, method);
+        QFETCH(QString, shape);
         QFETCH(QString, error);
+        QFETCH(int, sent);
+
+        const QByteArray tag = QTest::currentDataTag();
         ZipPackage package;
-        ZipArchive archive = openedWith(package, "sandbox.img", member,
-            QByteArray(QTest::currentDataTag()) == "damaged", ZipPackage::Method(method));
+        ZipArchive archive = openedWith(
+            package, "sandbox.img", image, tag == "damaged", ZipPackage::Method(method));
+        const auto device = vdev::NorbyDevice::make(0x3600, vdev::NorbyState::SoftRepair);
+        const vusb::NodeId node = vusb::Bus::instance().plug(Topology::build().hub, 1, device);
+        if (tag == "read-back differs")
+            device->bootLoader().corruptReadBackAt(0x40003000 + 5000);
+        else if (tag.endsWith("fails"))
+            vusb::Bus::instance().failRequest(node, {0xA0, sent, 1, vdev::Pipe});
         Reports errors;
-        Fx3BootImage image;
-        QCOMPARE(
-            readFx3BootImage(archive, "sandbox.img", image, errors.to()) < 0, !error.isEmpty());
+        QStringList progress;
+        {
+            OpenedDevice opened = OpenedDevice::open(describe(node));
+            QVERIFY(opened);
+            const FlashContext context {
+                opened.handle(), [&](int p) { progress << QString::number(p); }, errors.to()};
+            QCOMPARE(loadFx3BootImage(context, "sandbox.img", archive) == 0, error.isEmpty());
+        }
         QCOMPARE(errors, reported(error));
-        QCOMPARE(describe(image), error.isEmpty() ? goodImage : QString("@0"));
+        const std::vector<BootSection> parts = shape == "large" ? large
+            : shape == "small"                                  ? small
+                                                                : std::vector<BootSection>();
+        const QStringList wire = expectedWire(parts, shape == "large" ? 0x40013C44 : 0x40003A10);
+        QCOMPARE(ramRequests(node), sent < 0 ? wire : QStringList(wire.mid(0, sent)));
+        QCOMPARE(bool(device->bootLoader().lastStart()), error.isEmpty());
+        if (!error.isEmpty())
+            return;
+        QTEST(progress.join(' '), "progress");
+        for (const BootSection &s : parts)
+            QCOMPARE(bytesOf(device->bootLoader().ram(s.address, size_t(s.data.size()))), s.data);
     }
 };
 

@@ -180,6 +180,12 @@ private slots:
         row("edid: NUL bytes past the limit", "edid 80",
             good + QByteArray(int(2 * textImageMaxTextSize), '\0'), "",
             "EDID data has incorrect format", -1);
+        // The update refuses such an image before it starts; the step holds the system's limit
+        // on one control transfer all the same.
+        row("edid: beyond one control transfer", "edid 80", edidText(makeEdid(33)), "84",
+            "EDID data is too large to send: 4224 bytes; one USB control transfer carries at most "
+            "4096 bytes on this system",
+            -1);
         row("edid: begin stalls", "edid 80", good, "84 88 cf",
             "Can't initiate EDID IO access (err: -9)", -1, pipe(0xCF));
         // The access stays open when the closing request does not reach the device.
@@ -236,12 +242,6 @@ private slots:
             QCOMPARE(written, rc == 0 ? member : edidText({}));
         QCOMPARE(flash.edidAccessOpen(), rc != 0 && trace.contains("d2:"));
         QVERIFY(rig.log.errors().size() < textImageMaxTextSize + 1000);
-        if (rc == 0 && kind == "fx3")
-            QCOMPARE(rig.log.debug().filter("Write chunk").join(';'),
-                member.isEmpty() ? "" : "Write chunk [1] size: 4096;Write chunk [2] size: 4096");
-        if (rc == 0 && kind == "framed")
-            QVERIFY(QString::fromStdString(rig.log.progress())
-                        .endsWith(QString("\nFPGA size: %1\n").arg(member.size())));
     }
 
     // A member the archive reports empty, or shorter than it reads, keeps the bar in range (the
@@ -253,18 +253,6 @@ private slots:
         // A zip64 size beyond 2^63 neither turns negative nor wraps.
         QCOMPARE(flashProgress(2, 34, 4096, UINT64_MAX - 3), 2);
         QCOMPARE(flashProgress(2, 34, uint64_t(1) << 63, UINT64_MAX), 18);
-    }
-
-    // The update refuses such an image before it starts; the step holds the system's limit on
-    // one control transfer all the same.
-    void imageBeyondOneTransfer()
-    {
-        Rig rig("", QByteArray());
-        QCOMPARE(sendEdid(rig.context, 80, 100, std::vector<uint8_t>(4097)), -1);
-        QCOMPARE(rig.errors,
-            QStringList {"EDID data is too large to send: 4097 bytes; one USB control transfer "
-                         "carries at most 4096 bytes on this system"});
-        QCOMPARE(rig.trace(), QString());
     }
 };
 

@@ -14,15 +14,6 @@ template<typename Edit> QByteArray editLine(const QByteArray &text, int line, Ed
     return lines.join('\n');
 }
 
-// A block of zeros but for its first byte and its checksum byte.
-Bytes block(uint8_t first, uint8_t checksum, Bytes before = {})
-{
-    before.resize(before.size() + 128);
-    *(before.end() - 128) = first;
-    before.back() = checksum;
-    return before;
-}
-
 // The parser's result as "<status> <hex data> <diagnostics>".
 QString parse(const QByteArray &text)
 {
@@ -44,12 +35,13 @@ QString refused(int status, const QString &diagnostic)
     return QString::number(status) + "  " + diagnostic + '\n';
 }
 
-QString checksum(int block, const char *expected, const char *stored)
+QString checksum(int block, int expected, int stored)
 {
     return refused(2,
         QStringLiteral("Checksum of the block %1 mismatch, expected: 0x%2, readed: 0x%3")
             .arg(block)
-            .arg(expected, stored));
+            .arg(expected, 0, 16)
+            .arg(stored, 0, 16));
 }
 
 } // namespace
@@ -111,8 +103,11 @@ private slots:
             << refused(1, under.arg(10));
 
         // One bad block in place: the real EDIDs' faults below.
+        Bytes both = two;
+        both[127] += 1;
+        both[255] += 1;
         QTest::newRow("both blocks bad, the first named")
-            << edidText(block(0x02, 0x0F, block(0x01, 0x01))) << checksum(0, "ff", "1");
+            << edidText(both) << checksum(0, two[127], both[127]);
 
         // Bounds on what a package can make the parser read and return.
         QTest::newRow("257 blocks")
@@ -139,9 +134,9 @@ private slots:
             QSKIP(qPrintable("no real EDIDs in " + folder.path() + " (set LUMEXOR_TESTDATA)"));
         // The real faults of the collection; any other faulty file is unknown and fails.
         const QMap<QString, QString> faults {
-            {"bad_b2_cea_cksum_aoc_AOC2510.bin", checksum(1, "ae", "a1")},
-            {"bad_b2_ext_erased_achieva_ACB049B.bin", checksum(1, "7f", "ff")},
-            {"bad_b3_cksum_gigabyte_GBT2706.bin", checksum(2, "70", "0")}};
+            {"bad_b2_cea_cksum_aoc_AOC2510.bin", checksum(1, 0xae, 0xa1)},
+            {"bad_b2_ext_erased_achieva_ACB049B.bin", checksum(1, 0x7f, 0xff)},
+            {"bad_b3_cksum_gigabyte_GBT2706.bin", checksum(2, 0x70, 0)}};
         for (const QString &file : files)
             QTest::newRow(qPrintable(file)) << folder.filePath(file) << faults.value(file);
     }
