@@ -30,7 +30,7 @@ private slots:
         program.process.kill();
         QVERIFY(program.process.waitForFinished(5000));
         QVERIFY(program.start({}, LUMEXOR_PROGRAM));
-        QVERIFY(program.said("New device"));
+        QVERIFY(QTest::qWaitFor([&] { return program.err.contains("New device"); }, 20000));
         QVERIFY2(
             program.err.contains("check device 2b77 / 3641"), program.err.right(2000).constData());
         QCOMPARE(program.images("1-1"), images);

@@ -45,12 +45,9 @@ private slots:
     {
         Window window;
         QVERIFY(window.scanned(1));
-        QCOMPARE(window.dialog.windowTitle(), QString("Lumexor Capture Config"));
         QVERIFY(!(window.dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
-        auto *tabs = window.widget<QTabWidget>("tabWidget");
-        QCOMPARE(tabs->currentWidget(), window.widget("tabFirmware"));
-        QCOMPARE((QStringList {tabs->tabText(0), tabs->tabText(1), tabs->tabText(2)}),
-            (QStringList {"Firmware", "Settings", "User Modes"}));
+        QCOMPARE(
+            window.widget<QTabWidget>("tabWidget")->currentWidget(), window.widget("tabFirmware"));
         QVERIFY(window.widget("updateProgress")->isHidden());
         QVERIFY(window.widget("labelDoNotInterrupt")->isHidden());
         // A user mode's width and height are 16 bits on the wire.
@@ -58,14 +55,9 @@ private slots:
         QCOMPARE(spins.size(), 6);
         for (QSpinBox *spin : spins)
             QCOMPARE(qMakePair(spin->minimum(), spin->maximum()), qMakePair(0, 65535));
-
         QVERIFY(!window.dialog.windowIcon().isNull());
-        for (const char *name : {"appicon", "banner", "reload", "folder"}) {
-            const QString path = QString(":/images/%1.png").arg(name);
-            QVERIFY2(!QImage(path).isNull(), name);
-            // PNG is compressed already; the resource stores it as it is.
-            QCOMPARE(QResource(path).compressionAlgorithm(), QResource::NoCompression);
-        }
+        for (const char *name : {"appicon", "banner", "reload", "folder"})
+            QVERIFY2(!QImage(QString(":/images/%1.png").arg(name)).isNull(), name);
     }
 
     void listing_data()
@@ -83,6 +75,7 @@ private slots:
         QTest::newRow("pid with its repair state")
             << DeviceFilter {0, 0x3621, ""} << QStringList {kestrel, soft};
         QTest::newRow("serial") << DeviceFilter {0, 0, "%1%2"} << QStringList {soft, odd};
+        QTest::newRow("one match, selected") << DeviceFilter {0, 0x3641, ""} << QStringList {odd};
         QTest::newRow("nothing matches") << DeviceFilter {0x2B77, 0x3631, ""} << QStringList {};
     }
 
@@ -104,66 +97,43 @@ private slots:
         QCOMPARE(window.widget<QLabel>("inputSignalLabel")->text(), QString("device not selected"));
     }
 
-    void loneDeviceSelected_data()
+    // The pages the selected device's capabilities enable follow the current row; a rescan
+    // starts from an empty list.
+    void pagesFollowTheSelection()
     {
-        QTest::addColumn<int>("family");
-        QTest::addColumn<int>("state");
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("pages");
-
-        const auto row = [](const char *name, int family, NorbyState state, const char *version,
-                             const char *pages) {
-            QTest::newRow(name) << family << int(state) << QString(version) << QString(pages);
-        };
-        row("KESTREL3", 0x3600, NorbyState::Application, "3.2.1", "SAP-U");
-        row("audio selector", 0x3620, NorbyState::Application, "3.2.1", "SAPMU");
-        row("no aspect ratio", 0x3660, NorbyState::Application, "3.2.1", "S-P-U");
-        row("firmware before user modes", 0x3600, NorbyState::Application, "2.9", "SAP--");
-        row("soft repair", 0x3600, NorbyState::SoftRepair, "", "-----");
-        row("sandbox", 0x3630, NorbyState::Sandbox, "", "-----");
-    }
-
-    void loneDeviceSelected()
-    {
-        QFETCH(int, family);
-        QFETCH(int, state);
-        QFETCH(QString, version);
-
-        vusb::Bus::instance().plug(topology.hub, 4,
-            norby(uint16_t(family), NorbyState(state), "A1", version.toStdString()));
-        Window window;
-        QVERIFY(window.scanned(1));
-        // Selected by itself (see listing).
-        QVERIFY(window.widget<QListWidget>("devicesList")->item(0)->isSelected());
-        QTEST(window.pages(), "pages");
-        // A page the device does not offer shows without a read, which would disable the tabs.
-        for (const char *page : {"tabSettings", "tabUserMode"}) {
-            if (!window.widget(page)->isEnabled())
-                window.showPage(page);
-        }
-        QVERIFY(window.widget("tabWidget")->isEnabled());
-    }
-
-    // With more than one entry nothing is selected by itself; the pages follow the current
-    // row, and a rescan starts from an empty list.
-    void selectionAndRescan()
-    {
-        vusb::Bus &bus = vusb::Bus::instance();
-        bus.plug(topology.root1, 1, norby(0x3660, NorbyState::Application));
-        bus.plug(topology.root1, 2, norby(0x3620, NorbyState::Application, "A2", "2.0"));
+        const struct {
+            uint16_t family;
+            NorbyState state;
+            const char *version;
+            const char *pages;
+        } devices[] = {{0x3600, NorbyState::Application, "3.2.1", "SAP-U"},
+            {0x3620, NorbyState::Application, "3.2.1", "SAPMU"},
+            {0x3660, NorbyState::Application, "3.2.1", "S-P-U"},
+            {0x3600, NorbyState::Application, "2.9", "SAP--"}, // firmware before user modes
+            {0x3600, NorbyState::SoftRepair, "", "-----"},
+            {0x3630, NorbyState::Sandbox, "", "-----"}};
+        for (uint8_t i = 0; i < 6; ++i)
+            vusb::Bus::instance().plug(i < 3 ? topology.root1 : topology.hub, uint8_t(i % 3 + 1),
+                norby(devices[i].family, devices[i].state, "A1", devices[i].version));
 
         Window window;
         QVERIFY(window.scanned(1));
         const QStringList first = window.entries();
-        QCOMPARE(first.size(), 2);
         auto *list = window.widget<QListWidget>("devicesList");
         QCOMPARE(list->currentRow(), -1);
         QVERIFY(!window.widget("tabWidget")->isEnabled());
-        list->setCurrentRow(1);
-        QVERIFY(window.widget("tabWidget")->isEnabled());
-        QCOMPARE(window.pages(), QString("SAPM-"));
-        list->setCurrentRow(0);
-        QCOMPARE(window.pages(), QString("S-P-U"));
+        for (int row = 0; row < 6; ++row) {
+            list->setCurrentRow(row);
+            QCOMPARE(window.pages(), QString(devices[row].pages));
+            // A page the device does not offer shows without a read, which would disable the
+            // tabs.
+            for (const char *page : {"tabSettings", "tabUserMode"}) {
+                if (!window.widget(page)->isEnabled())
+                    window.showPage(page);
+            }
+            QVERIFY(window.widget("tabWidget")->isEnabled());
+            window.showPage("tabFirmware");
+        }
 
         window.click("rescanDevicesButton");
         QVERIFY(window.entries().isEmpty());

@@ -1,36 +1,73 @@
-// Draws the window into a PNG file where there is no screen to show it on: scripts/demo uses it
-// to show, without a display, the window as it stands after the command-line update.
+// Draws the window into PNG files where there is no screen to show it on. One source, two
+// programs:
 //
 //     lumexor-window-picture OUTPUT.png [WINDOW-OPTIONS...]
+//     lumexor-screenshot OUTPUT-FOLDER
 //
-// Like lumexor-capture-config it links the system's libusb, so started with the drop-in library
-// of build/virtual-usb first on LD_LIBRARY_PATH it sees the devices of LUMEXOR_VIRTUAL_DEVICES
-// with the flash and settings kept in LUMEXOR_VIRTUAL_STATE: what the earlier programs of the
-// same environment left. WINDOW-OPTIONS are the window's own (-firmware, -vid, -pid, -serial);
-// -update is not followed, as a picture should not flash anything.
+// lumexor-window-picture links the system's libusb as lumexor-capture-config does, so started
+// with the drop-in library of build/virtual-usb first on LD_LIBRARY_PATH it sees the devices of
+// LUMEXOR_VIRTUAL_DEVICES with the flash and settings kept in LUMEXOR_VIRTUAL_STATE: scripts/demo
+// shows with it, without a display, the window as the command-line steps left it.
+// WINDOW-OPTIONS are the window's own (-firmware, -vid, -pid, -serial); -update is not followed,
+// as a picture should not flash anything.
+//
+// lumexor-screenshot (built with LUMEXOR_SCREENSHOT_DEVICES) runs on the virtual bus in-process,
+// with the devices of examples/mixed-devices.json and a package of its own, and draws the README's
+// pictures for scripts/screenshot: the device list, the Settings and User Modes pages, and an
+// update in progress.
+#include "boxwatcher.h"
 #include "commandline.h"
 #include "devicedescription.h"
 #include "identity.h"
 #include "libusbguard.h"
-#include "picture.h"
 #include "updaterepair.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QProgressBar>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 
 #include <cstdio>
+#include <functional>
+
+#ifdef LUMEXOR_SCREENSHOT_DEVICES
+#include "bootimage.h"
+#include "bytes.h"
+#include "devicefile.h"
+#include "producttable.h"
+#include "updatetask.h"
+#include "zippackage.h"
+#endif
+
+using namespace std::chrono_literals;
 
 namespace {
-
-using picture::waitFor;
 
 // A slow virtual device (answer delays, busy polls) takes seconds to scan; a bound that such a
 // device stays well within, and that still ends a run whose device never answers.
 constexpr int WaitLimitMs = 60000;
 
+bool waitFor(const std::function<bool()> &condition, const char *what)
+{
+    if (QTest::qWaitFor(condition, WaitLimitMs))
+        return true;
+    std::fprintf(stderr, "gave up waiting for %s\n", what);
+    return false;
+}
+
+bool save(QWidget &widget, const QString &path)
+{
+    QCoreApplication::processEvents();
+    if (widget.grab().save(path, "PNG"))
+        return true;
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    return false;
+}
+
+// The window as it stands once its devices are listed and the first one's input signal is read.
 bool draw(UpdateRepair &dialog, const QString &output)
 {
     auto *devices = dialog.findChild<QListWidget *>("devicesList");
@@ -38,7 +75,7 @@ bool draw(UpdateRepair &dialog, const QString &output)
     auto *signal = dialog.findChild<QLabel *>("inputSignalLabel");
     dialog.show();
     // Polling stops while a scan runs and starts again when it has completed.
-    if (!waitFor([&] { return dialog.isPollingInputSignal(); }, "the device scan", WaitLimitMs))
+    if (!waitFor([&] { return dialog.isPollingInputSignal(); }, "the device scan"))
         return false;
     if (devices->count() == 0) {
         std::fprintf(stderr, "no device listed\n");
@@ -52,11 +89,47 @@ bool draw(UpdateRepair &dialog, const QString &output)
     const QString unread = signal->text();
     QMetaObject::invokeMethod(&dialog, "onInputStatusTimer");
     if (!waitFor([&] { return signal->text() != unread && tabs->isEnabled(); },
-            "the device's input signal", WaitLimitMs))
+            "the device's input signal"))
         return false;
-
-    return picture::save(dialog, output);
+    return save(dialog, output);
 }
+
+#ifdef LUMEXOR_SCREENSHOT_DEVICES
+QString writePackage(testsupport::ZipPackage &zip)
+{
+    const ProductInfo &row = productTable.at("ospreyx3");
+    zip.add("product.info", "ospreyx3\n");
+    zip.add(row.microcodeImage, testsupport::patternBytes(64 * 1024, 1));
+    zip.add(row.fpgaImage, testsupport::patternBytes(256 * 1024, 2));
+    zip.add(row.sandboxImage,
+        testsupport::bootImage({{0x40000000, testsupport::patternBytes(4096, 3)}}, 0x40000000));
+    return zip.write("norby-3.4.0.fw");
+}
+
+// After the device list: the two settings pages, then an update caught halfway.
+bool drawPages(UpdateRepair &dialog, const QString &folder)
+{
+    QSignalSpy updates(dialog.findChild<UpdateTask *>(), &UpdateTask::complete);
+    auto *tabs = dialog.findChild<QTabWidget *>("tabWidget");
+    auto *progress = dialog.findChild<QProgressBar *>("updateProgress");
+    for (const char *page : {"tabSettings", "tabUserMode"}) {
+        tabs->setCurrentWidget(dialog.findChild<QWidget *>(page));
+        if (!waitFor([&] { return tabs->isEnabled(); }, page)
+            || !save(dialog,
+                folder
+                    + (page == QLatin1String("tabSettings") ? "/screenshot-settings.png"
+                                                            : "/screenshot-usermodes.png")))
+            return false;
+    }
+    tabs->setCurrentWidget(dialog.findChild<QWidget *>("tabFirmware"));
+    QMetaObject::invokeMethod(&dialog, "on_updateButton_clicked");
+    // Caught in the pause after the FX3 microcode step.
+    if (!waitFor([&] { return progress->value() >= 30; }, "the update")
+        || !save(dialog, folder + "/screenshot-update.png"))
+        return false;
+    return waitFor([&] { return !updates.isEmpty(); }, "the end of the update");
+}
+#endif
 
 } // namespace
 
@@ -68,7 +141,7 @@ int main(int argc, char *argv[])
     const LibusbGuard libusb;
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT.png [WINDOW-OPTIONS...]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUTPUT [WINDOW-OPTIONS...]\n", argv[0]);
         return 2;
     }
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
@@ -78,14 +151,38 @@ int main(int argc, char *argv[])
     registerUsbMetaTypes();
 
     // The window's parser takes its first argument for the program's name: here the output.
-    const CommandLine line = parseCommandLine(argc - 1, argv + 1);
+    CommandLine line = parseCommandLine(argc - 1, argv + 1);
     const QString output = QString::fromLocal8Bit(argv[1]);
-    // A box would stand in front of the picture; it is closed and fails the run.
+    UpdatePacing pacing;
+#ifdef LUMEXOR_SCREENSHOT_DEVICES
+    // The devices of the demo's example file, on the bus the drop-in library would build.
+    QString error;
+    const auto specs = readDeviceFile(LUMEXOR_SCREENSHOT_DEVICES, error);
+    if (!specs) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    HubPlaces hubs;
+    for (const VirtualDeviceSpec &spec : *specs)
+        plugDevice(vusb::Bus::instance(), spec, makeDevice(spec), hubs);
+    testsupport::ZipPackage zip;
+    line.firmwarePath = writePackage(zip);
+    // Slow steps, so that the update is caught halfway.
+    pacing = {1500ms, 3000ms, 0ms, 2000ms};
+#endif
+    // A box would stand in front of the pictures; it is closed and fails the run.
     testsupport::BoxWatcher boxes;
     bool drawn = false;
     {
-        UpdateRepair dialog(nullptr, line.filter, line.firmwarePath, false);
+        UpdateRepair dialog(nullptr, line.filter, line.firmwarePath, false, pacing);
+#ifdef LUMEXOR_SCREENSHOT_DEVICES
+        drawn = draw(dialog, output + "/screenshot.png") && drawPages(dialog, output);
+#else
         drawn = draw(dialog, output);
+#endif
     }
-    return picture::exitStatus(drawn, boxes);
+    const QStringList unexpected = boxes.takeLines();
+    for (const QString &box : unexpected)
+        std::fprintf(stderr, "unexpected box: %s\n", qPrintable(box));
+    return drawn && unexpected.isEmpty() ? 0 : 1;
 }
