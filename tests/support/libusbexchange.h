@@ -6,12 +6,13 @@
 // two steps that act on the bus itself come from the caller.
 
 #include "faults.h"
+#include "norbydevice.h"
 #include "usbhandle.h"
 
 #include <QtTest>
 #include <libusb.h>
 
-#include <cstring>
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -51,6 +52,21 @@ inline void libusbExchangeRows()
     // A request nobody answers ends at the caller's timeout, and the next one goes through.
     QTest::newRow("never answers")
         << "claim hold transfer transfer" << QList<int> {0, LIBUSB_ERROR_TIMEOUT, 1};
+    // A string descriptor is UTF-16: libusb puts one '?' for each code unit beyond ASCII, and
+    // cuts the text to the buffer. "string<N>" reads the product string (exchangeDevice's) into
+    // N bytes: its length, and how many '?' it holds.
+    QTest::newRow("two-byte character") << "string8" << QList<int> {7, 2};
+    QTest::newRow("outside the basic plane") << "string32" << QList<int> {9, 3};
+}
+
+// The device of the exchange, with a product string of a two-byte character and one outside
+// the basic plane: "Caf\u00e9 A\U0001F3A5B".
+inline std::shared_ptr<vdev::NorbyDevice> exchangeDevice()
+{
+    vdev::NorbyDevice::Config config;
+    config.product = "Caf\xc3\xa9 A\xf0\x9f\x8e\xa5"
+                     "B";
+    return std::make_shared<vdev::NorbyDevice>(config);
 }
 
 // The fault a bus step of the rows above sets on the ping (0xC8): "stall" stalls its next
@@ -104,37 +120,17 @@ inline void checkLibusbExchange(
             results << transfer(0x40, 0xD4, 0);
         else if (step == "transfer")
             results << transfer(0xC0, 0xC8, 1);
+        else if (step.startsWith("string")) {
+            std::vector<unsigned char> ascii(step.mid(6).toUInt(), 0xFF);
+            results << libusb_get_string_descriptor_ascii(
+                handle.get(), vdev::NorbyDevice::ProductIndex, ascii.data(), int(ascii.size()));
+            results << int(
+                std::count(ascii.begin(), ascii.begin() + std::max(results.last(), 0), '?'));
+        }
     }
     if (other)
         libusb_release_interface(other.get(), 0);
     QTEST(results, "results");
-}
-
-// A string descriptor is UTF-16: libusb puts one '?' for each code unit beyond ASCII, and cuts
-// the text to the buffer. The device's string is `text`.
-inline void libusbStringRows()
-{
-    QTest::addColumn<QByteArray>("text"); // UTF-8
-    QTest::addColumn<int>("buffer");
-    QTest::addColumn<QByteArray>("ascii");
-    QTest::newRow("two-byte character")
-        << QByteArray("Caf\xc3\xa9 long name") << 8 << QByteArray("Caf? lo");
-    QTest::newRow("outside the basic plane") << QByteArray("A\xf0\x9f\x8e\xa5"
-                                                           "B")
-                                             << 32 << QByteArray("A??B");
-}
-
-// Reads string `index` of `device` as the current row says.
-inline void checkLibusbString(libusb_device *device, uint8_t index)
-{
-    QFETCH(int, buffer);
-    UsbHandle handle;
-    QCOMPARE(handle.open(device), 0);
-    std::vector<unsigned char> ascii(size_t(buffer), 0xFF);
-    const int length
-        = libusb_get_string_descriptor_ascii(handle.get(), index, ascii.data(), buffer);
-    QTEST(QByteArray(reinterpret_cast<const char *>(ascii.data())), "ascii");
-    QCOMPARE(length, int(std::strlen(reinterpret_cast<const char *>(ascii.data()))));
 }
 
 } // namespace testsupport

@@ -3,7 +3,6 @@
 // emulation the same questions (tests/support/libusbexchange.h) and expects the same answers.
 
 #include "libusbexchange.h"
-#include "norbydevice.h"
 #include "tier.h"
 
 #include <QtTest>
@@ -18,8 +17,7 @@ private slots:
     void answers()
     {
         const tier::Topology t = tier::Topology::build(bus());
-        const usbfs::NodeId node
-            = bus().plug(t.hub3, 1, vdev::NorbyDevice::make(0x3600, vdev::NorbyState::Application));
+        const usbfs::NodeId node = bus().plug(t.hub3, 1, testsupport::exchangeDevice());
         testsupport::checkLibusbExchange(
             tier::deviceAt(bus(), node).get(), [&](const QString &step) {
                 if (const auto fault = testsupport::exchangeFault(step))
@@ -29,20 +27,6 @@ private slots:
                 else
                     bus().unplug(node);
             });
-    }
-
-    void strings_data() { testsupport::libusbStringRows(); }
-
-    void strings()
-    {
-        QFETCH(QByteArray, text);
-        const tier::Topology t = tier::Topology::build(bus());
-        vdev::NorbyDevice::Config config;
-        config.product = text.toStdString();
-        const usbfs::NodeId node
-            = bus().plug(t.hub3, 1, std::make_shared<vdev::NorbyDevice>(config));
-        testsupport::checkLibusbString(
-            tier::deviceAt(bus(), node).get(), vdev::NorbyDevice::ProductIndex);
     }
 };
 

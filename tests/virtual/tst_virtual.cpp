@@ -95,8 +95,8 @@ private slots:
     void answersAsTheRealLibrary()
     {
         vusb::Bus &bus = vusb::Bus::instance();
-        const vusb::NodeId node = bus.plug(testsupport::Topology::build().hub, 1,
-            NorbyDevice::make(0x3600, NorbyState::Application));
+        const vusb::NodeId node
+            = bus.plug(testsupport::Topology::build().hub, 1, testsupport::exchangeDevice());
         testsupport::checkLibusbExchange(
             testsupport::deviceOf(node).get(), [&](const QString &step) {
                 if (const auto fault = testsupport::exchangeFault(step))
@@ -106,20 +106,6 @@ private slots:
                 else
                     bus.unplug(node);
             });
-    }
-
-    void stringsAsTheRealLibrary_data() { testsupport::libusbStringRows(); }
-
-    void stringsAsTheRealLibrary()
-    {
-        QFETCH(QByteArray, text);
-        vusb::Bus &bus = vusb::Bus::instance();
-        NorbyDevice::Config config;
-        config.product = text.toStdString();
-        const vusb::NodeId node
-            = bus.plug(bus.addRootHub(1), 1, std::make_shared<NorbyDevice>(config));
-        testsupport::checkLibusbString(
-            testsupport::deviceOf(node).get(), NorbyDevice::ProductIndex);
     }
 
     // The loader's own checks of a framed run ("FPGA", the size and the CRC of the two, the
