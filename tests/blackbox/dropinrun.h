@@ -100,16 +100,13 @@ public:
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
-    // The JSON values of the output, one a line; undefined for a line that is not JSON.
+    // The JSON values of the output, one a line; null for a line that is not JSON.
     QList<QJsonValue> jsonLines() const
     {
         QList<QJsonValue> values;
         for (const QByteArray &line : out.split('\n')) {
-            const QJsonDocument document = QJsonDocument::fromJson(line);
             if (!line.isEmpty())
-                values << (document.isArray() ? QJsonValue(document.array())
-                        : document.isObject() ? QJsonValue(document.object())
-                                              : QJsonValue(QJsonValue::Undefined));
+                values << QJsonValue::fromVariant(QJsonDocument::fromJson(line).toVariant());
         }
         return values;
     }

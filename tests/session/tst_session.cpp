@@ -1,10 +1,7 @@
 #include "bustestcase.h"
 #include "devicerequests.h"
 #include "devicesettings.h"
-#include "inputsignalpoller.h"
 #include "norbydevice.h"
-#include "updatejob.h"
-#include "updatepackages.h"
 
 #include <QtTest>
 
@@ -12,7 +9,6 @@ using namespace std::chrono_literals;
 using vdev::NorbyState;
 
 Q_DECLARE_METATYPE(SettingsResult)
-Q_DECLARE_METATYPE(InputSignalReading)
 
 namespace {
 
@@ -40,18 +36,15 @@ const QString pipe = " status: Pipe error";
 
 } // namespace
 
-// What the window and the command-line tool share: the device settings as whole requests, the
-// input-signal poller and the named steps of an update, on the virtual bus.
+// What the window and the command-line tool share: the device settings as whole requests, on the
+// virtual bus. (The input-signal poll is walked by tests/ui's tst_devicepages, its texts are
+// tests/config's; the named steps of an update are tests/blackbox's tst_cli, update.)
 class tst_Session : public testsupport::BusTestCase
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        qRegisterMetaType<SettingsResult>();
-        qRegisterMetaType<InputSignalReading>();
-    }
+    void initTestCase() { qRegisterMetaType<SettingsResult>(); }
     void init()
     {
         testsupport::BusTestCase::init();
@@ -129,74 +122,6 @@ private slots:
         QVERIFY(!finished.wait(50)); // exactly one end
         QTEST(summary(finished.at(0).at(0).value<SettingsResult>()), "result");
         QTEST(testsupport::wire(node_), "wire");
-    }
-
-    // One reading for each readNow; the device gone, the reading says so. (A reading's text
-    // on the window's signal line is tests/ui's, tst_devicepages.)
-    void inputSignal()
-    {
-        const DeviceDescription desc = testsupport::describe(node_);
-        DeviceRequests requests;
-        InputSignalPoller poller(requests, [&](DeviceDescription &out) {
-            out = desc;
-            return true;
-        });
-        QSignalSpy readings(&poller, &InputSignalPoller::reading);
-        poller.readNow();
-        QVERIFY(readings.wait(5000));
-        vusb::Bus::instance().unplug(node_);
-        poller.readNow();
-        QVERIFY(QTest::qWaitFor([&] { return readings.size() >= 2; }, 5000));
-        QCOMPARE(readings.at(1).at(0).value<InputSignalReading>().text, "request not supported");
-    }
-
-    void updateSteps_data()
-    {
-        QTest::addColumn<int>("state");
-        QTest::addColumn<bool>("failing"); // the FPGA step's start
-        QTest::addColumn<QStringList>("steps");
-        QTest::addColumn<QString>("error");
-
-        const QStringList update {"package", "microcode", "fpga", "edid"};
-        QTest::newRow("update") << int(NorbyState::Application) << false << update << QString();
-        QTest::newRow("repair") << int(NorbyState::SoftRepair) << false
-                                << QStringList {"package", "sandbox", "microcode", "fpga", "edid"}
-                                << QString();
-        QTest::newRow("FPGA step fails")
-            << int(NorbyState::Application) << true << QStringList(update.mid(0, 3))
-            << QString("Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE");
-    }
-
-    // The named steps of an update, in order, and one completion.
-    void updateSteps()
-    {
-        QFETCH(int, state);
-        QFETCH(bool, failing);
-        vusb::Bus &bus = vusb::Bus::instance();
-        bus.unplug(node_);
-        const auto device = vdev::NorbyDevice::make(0x3600, NorbyState(state));
-        const auto node = bus.plug(testsupport::Topology::build().hub, 2, device);
-        if (failing)
-            bus.failRequest(node, {0xC1, 1, -1});
-        testsupport::ZipPackage zip;
-        const QString package = testsupport::writeUpdatePackage(zip, "kestrel3");
-
-        UpdateJob job(nullptr, {0ms, 100ms, 0ms, 2000ms});
-        QStringList steps, errors;
-        connect(&job, &UpdateJob::step, this, [&](int, const QString &key, const QString &) {
-            if (!steps.contains(key))
-                steps << key;
-        });
-        connect(&job, &UpdateJob::error, this, [&](const QString &text) { errors << text; });
-        QSignalSpy complete(&job, &UpdateJob::complete);
-        DeviceDescription desc = testsupport::describe(node);
-        desc.mode
-            = state == int(NorbyState::SoftRepair) ? SoftRepair : Normal; // as a scan finds it
-        job.start(desc, package);
-        QVERIFY(complete.wait(10000));
-        QVERIFY(!complete.wait(50));
-        QTEST(steps, "steps");
-        QTEST(errors.join(""), "error");
     }
 
 private:

@@ -13,15 +13,29 @@ class tst_UpdateRepair : public uitest::WindowTestCase
     Q_OBJECT
 
 private slots:
-    // Every text of the form is translated in the window's context (what the texts say is the
-    // form's own, and shown in docs/); empty ones are set as they are, not translated.
-    void formTexts()
+    // The form as it opens, on a device it may not open: the Firmware page, nothing of an
+    // update shown, the images of the ui library there, and the scan's box. Every text of the
+    // form and of the box is translated in its context (what the texts say is the form's own,
+    // and shown in docs/); empty ones are set as they are, not translated.
+    void form()
     {
+        vusb::Bus &bus = vusb::Bus::instance();
+        const auto denied = bus.plug(topology.root1, 1, norby(0x3600, NorbyState::Application));
+        bus.failOpen(denied, LIBUSB_ERROR_ACCESS);
+        bus.scriptDriverInstall({-2});
+
         testsupport::ContextTranslator translator;
         QCoreApplication::installTranslator(&translator);
         Window window;
+        const bool scanned = window.scanned(1);
         QCoreApplication::removeTranslator(&translator);
-        QVERIFY(window.scanned(1));
+        QVERIFY(scanned);
+        QVERIFY(boxes.waitForBoxes(1));
+        QCOMPARE(boxes.takeLines(),
+            QStringList {"warning|UpdateRepair|Device Scanning Error|Worker|Access Denied: "
+                         "Administrative privilegies are required to access the device"});
+        QVERIFY(window.entries().isEmpty());
+
         int texts = 0;
         for (QWidget *widget : window.dialog.findChildren<QWidget *>()) {
             if (!qobject_cast<QLabel *>(widget) && !qobject_cast<QAbstractButton *>(widget)
@@ -37,14 +51,7 @@ private slots:
         QVERIFY2(texts >= 23, qPrintable(QString::number(texts)));
         for (const char *empty : {"LumexorBanner", "labelDoNotInterrupt"})
             QCOMPARE(window.widget(empty)->property("text").toString(), QString());
-    }
 
-    // The form as it opens: the Firmware page, nothing of an update shown, the images of the ui
-    // library there.
-    void formSetUp()
-    {
-        Window window;
-        QVERIFY(window.scanned(1));
         QVERIFY(!(window.dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
         QCOMPARE(
             window.widget<QTabWidget>("tabWidget")->currentWidget(), window.widget("tabFirmware"));
@@ -141,26 +148,6 @@ private slots:
         QCOMPARE(window.widget<QLabel>("inputSignalLabel")->text(), QString("device not selected"));
         QVERIFY(window.scanned(2));
         QCOMPARE(window.entries(), first);
-    }
-
-    void scanError()
-    {
-        vusb::Bus &bus = vusb::Bus::instance();
-        const auto denied = bus.plug(topology.root1, 1, norby(0x3600, NorbyState::Application));
-        bus.failOpen(denied, LIBUSB_ERROR_ACCESS);
-        bus.scriptDriverInstall({-2});
-
-        testsupport::ContextTranslator translator;
-        QCoreApplication::installTranslator(&translator);
-        Window window;
-        const bool scanned = window.scanned(1);
-        QCoreApplication::removeTranslator(&translator);
-        QVERIFY(scanned);
-        QVERIFY(boxes.waitForBoxes(1));
-        QCOMPARE(boxes.takeLines(),
-            QStringList {"warning|UpdateRepair|Device Scanning Error|Worker|Access Denied: "
-                         "Administrative privilegies are required to access the device"});
-        QVERIFY(window.entries().isEmpty());
     }
 };
 

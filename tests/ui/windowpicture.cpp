@@ -34,12 +34,8 @@
 #include <functional>
 
 #ifdef LUMEXOR_SCREENSHOT_DEVICES
-#include "bootimage.h"
-#include "bytes.h"
 #include "devicefile.h"
-#include "producttable.h"
-#include "updatetask.h"
-#include "zippackage.h"
+#include "updatepackages.h"
 #endif
 
 using namespace std::chrono_literals;
@@ -95,17 +91,6 @@ bool draw(UpdateRepair &dialog, const QString &output)
 }
 
 #ifdef LUMEXOR_SCREENSHOT_DEVICES
-QString writePackage(testsupport::ZipPackage &zip)
-{
-    const ProductInfo &row = productTable.at("ospreyx3");
-    zip.add("product.info", "ospreyx3\n");
-    zip.add(row.microcodeImage, testsupport::patternBytes(64 * 1024, 1));
-    zip.add(row.fpgaImage, testsupport::patternBytes(256 * 1024, 2));
-    zip.add(row.sandboxImage,
-        testsupport::bootImage({{0x40000000, testsupport::patternBytes(4096, 3)}}, 0x40000000));
-    return zip.write("norby-3.4.0.fw");
-}
-
 // After the device list: the two settings pages, then an update caught halfway.
 bool drawPages(UpdateRepair &dialog, const QString &folder)
 {
@@ -166,7 +151,8 @@ int main(int argc, char *argv[])
     for (const VirtualDeviceSpec &spec : *specs)
         plugDevice(vusb::Bus::instance(), spec, makeDevice(spec), hubs);
     testsupport::ZipPackage zip;
-    line.firmwarePath = writePackage(zip);
+    line.firmwarePath = zip.folder() + "/norby-3.4.0.fw"; // the name the picture shows
+    QFile::rename(testsupport::writeUpdatePackage(zip, "ospreyx3"), line.firmwarePath);
     // Slow steps, so that the update is caught halfway.
     pacing = {1500ms, 3000ms, 0ms, 2000ms};
 #endif
