@@ -318,29 +318,6 @@ private slots:
         QCOMPARE(::opens(nodes), opens);
         QTEST(bus.driverInstallCalls(), "installCalls");
     }
-
-    void destructionWaitsForTheRunningScan()
-    {
-        vusb::Bus &bus = vusb::Bus::instance();
-        const auto denied = bus.plug(topology_.root1, 1, norby(0x3600, NorbyState::Application));
-        bus.failOpen(denied, LIBUSB_ERROR_ACCESS);
-        bus.scriptDriverInstall({-2});
-        std::vector<vusb::NodeId> later;
-        for (uint8_t port = 1; port <= 5; ++port)
-            later.push_back(bus.plug(topology_.hub, port, norby(0x3600, NorbyState::Application)));
-
-        // Keeps the scanner thread inside the access-denied text, mid-scan.
-        testsupport::ContextTranslator holder;
-        holder.holdWorker = true;
-        QCoreApplication::installTranslator(&holder);
-        emit scanner_->scan();
-        const bool held = holder.inside.tryAcquire(1, 5000);
-        holder.proceed.release();
-        scanner_.reset();
-        QCoreApplication::removeTranslator(&holder);
-        QVERIFY(held);
-        QCOMPARE(opens(later), (QList<int> {1, 1, 1, 1, 1}));
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_Discovery)

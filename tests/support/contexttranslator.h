@@ -1,13 +1,10 @@
 #pragma once
 
-#include <QSemaphore>
 #include <QTranslator>
 
 namespace testsupport {
 
-// Tags every text with the context it was translated in, as "context|text". With `holdWorker`
-// it also keeps the thread that translates a text of context "Worker" inside until `proceed`
-// is released (for at most 5 s).
+// Tags every text with the context it was translated in, as "context|text".
 class ContextTranslator : public QTranslator
 {
 public:
@@ -15,16 +12,8 @@ public:
     QString translate(const char *context, const char *sourceText, const char * = nullptr,
         int = -1) const override
     {
-        if (holdWorker && qstrcmp(context, "Worker") == 0) {
-            inside.release();
-            proceed.tryAcquire(1, 5000);
-        }
         return QString::fromLatin1(context) + QLatin1Char('|') + QString::fromLatin1(sourceText);
     }
-
-    bool holdWorker = false;
-    mutable QSemaphore inside;
-    mutable QSemaphore proceed;
 };
 
 } // namespace testsupport
