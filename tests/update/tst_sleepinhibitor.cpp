@@ -21,19 +21,13 @@ const QString runLock = QStringLiteral(
 constexpr int callTimeoutMs = 2000;
 constexpr int processTimeoutMs = 10000;
 
-QDBusMessage callLogind(
-    const QString &interface, const QString &method, const QVariantList &arguments = {})
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        login1, QStringLiteral("/org/freedesktop/login1"), interface, method);
-    call.setArguments(arguments);
-    return QDBusConnection::systemBus().call(call, QDBus::Block, callTimeoutMs);
-}
-
 // logind's locks, "what|who|why|mode" each; the error, when one came instead.
 QStringList inhibitors()
 {
-    const QDBusMessage reply = callLogind("org.freedesktop.login1.Manager", "ListInhibitors");
+    const QDBusMessage reply = QDBusConnection::systemBus().call(
+        QDBusMessage::createMethodCall(login1, QStringLiteral("/org/freedesktop/login1"),
+            "org.freedesktop.login1.Manager", "ListInhibitors"),
+        QDBus::Block, callTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage)
         return {"error: " + reply.errorName()};
     QStringList texts;
@@ -78,12 +72,6 @@ private:
     const pid_t parent_ = getpid();
 };
 
-bool logindOnBus()
-{
-    const QDBusConnectionInterface *bus = QDBusConnection::systemBus().interface();
-    return bus && bus->isServiceRegistered(login1).value();
-}
-
 } // namespace
 
 // The logind lock of an update run, against python3-dbusmock's logind on a bus of the test's
@@ -126,7 +114,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        stopMock();
+        setMock(false);
         if (daemon_.state() != QProcess::NotRunning)
             daemon_.stop();
     }
@@ -155,10 +143,7 @@ private slots:
         QFETCH(QString, setup);
         const bool device = setup.isEmpty(); // whether the run reaches the device
         const QString error = device ? "" : "Cannot open firmware package: No such file";
-        if (logind == "none")
-            stopMock();
-        else
-            startMock();
+        setMock(logind != "none");
         if (QTest::currentTestFailed())
             return;
         if (logind != "none")
@@ -213,34 +198,29 @@ private slots:
     }
 
 private:
-    // Fails the current test when the mock does not come up.
-    void startMock()
+    // Brings logind's mock up or down; fails the current test when its name does not follow.
+    void setMock(bool up)
     {
-        if (mock_.state() != QProcess::NotRunning)
-            return;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("PYTHONHOME");
-        environment.remove("PYTHONPATH");
-        mock_.setProcessEnvironment(environment);
-        // It logs every call on stdout, which nobody reads while the test waits on D-Bus.
-        mock_.setStandardOutputFile(QProcess::nullDevice());
-        mock_.start(LUMEXOR_PYTHON3, {"-m", "dbusmock", "--template", "logind", "--system"});
-        QVERIFY2(QTest::qWaitFor(
-                     [this] { return logindOnBus() || mock_.state() == QProcess::NotRunning; },
-                     processTimeoutMs)
-                && logindOnBus(),
-            qPrintable(
-                "logind's mock did not come up (python3-dbusmock, see scripts/install-deps): "
-                + mock_.readAllStandardError()));
-    }
-
-    // Fails the current test when logind's name stays on the bus.
-    void stopMock()
-    {
-        if (mock_.state() != QProcess::NotRunning)
+        if (!up && mock_.state() != QProcess::NotRunning)
             mock_.stop();
-        QVERIFY2(QTest::qWaitFor([] { return !logindOnBus(); }, processTimeoutMs),
-            "logind's name is still on the bus");
+        if (up && mock_.state() == QProcess::NotRunning) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.remove("PYTHONHOME");
+            environment.remove("PYTHONPATH");
+            mock_.setProcessEnvironment(environment);
+            // It logs every call on stdout, which nobody reads while the test waits on D-Bus.
+            mock_.setStandardOutputFile(QProcess::nullDevice());
+            mock_.start(LUMEXOR_PYTHON3, {"-m", "dbusmock", "--template", "logind", "--system"});
+        }
+        const auto onBus = [] {
+            const QDBusConnectionInterface *bus = QDBusConnection::systemBus().interface();
+            return bus && bus->isServiceRegistered(login1).value();
+        };
+        QVERIFY2(QTest::qWaitFor([&] { return onBus() == up; }, processTimeoutMs),
+            qPrintable(QString("logind's mock did not %1 (python3-dbusmock, see "
+                               "scripts/install-deps): ")
+                           .arg(up ? "come up" : "go")
+                + mock_.readAllStandardError()));
     }
 
     QTemporaryDir dir_;
