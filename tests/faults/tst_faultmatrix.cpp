@@ -39,12 +39,6 @@ using vdev::NorbyState;
 //
 // LUMEXOR_FAULTMATRIX_LOG=1 keeps the product's debug output and USB logs.
 
-#define VERIFY_EMPTY(expression)                                                                   \
-    do {                                                                                           \
-        const QString text_ = (expression);                                                        \
-        QVERIFY2(text_.isEmpty(), qPrintable(text_));                                              \
-    } while (false)
-
 namespace {
 
 // Each kind of fault and what the faulted transfer returns.
@@ -466,18 +460,19 @@ private slots:
                 rig->replugged = true;
             }
             rig->start(run);
-            VERIFY_EMPTY(rig->unless(rig->waitFor(run + 1), "no completion"));
+            QCOMPARE(rig->unless(rig->waitFor(run + 1), "no completion"), QString());
             if (run == 0)
-                VERIFY_EMPTY(missed(node, fault));
-            VERIFY_EMPTY(rig->unless(rig->settled(run + 1), "not one completion"));
-            VERIFY_EMPTY(leftovers(baseline));
+                QCOMPARE(missed(node, fault), QString());
+            QCOMPARE(rig->unless(rig->settled(run + 1), "not one completion"), QString());
+            QCOMPARE(leftovers(baseline), QString());
             const QStringList errors = rig->events(run).filter(QStringLiteral("error: "));
-            VERIFY_EMPTY(rig->unless(
-                errors.size() == (run == 0 && fault.nth ? 1 : 0) || (run == 0 && rig->anyErrors),
-                "not one error"));
+            QCOMPARE(rig->unless(errors.size() == (run == 0 && fault.nth ? 1 : 0)
+                             || (run == 0 && rig->anyErrors),
+                         "not one error"),
+                QString());
             for (const QString &error : errors)
-                VERIFY_EMPTY(judge(error, rig->texts, fault.code(), rig->request));
-            VERIFY_EMPTY(rig->wrong(run, fault));
+                QCOMPARE(judge(error, rig->texts, fault.code(), rig->request), QString());
+            QCOMPARE(rig->wrong(run, fault), QString());
         }
     }
 };
