@@ -32,27 +32,12 @@ QByteArray padded(const QByteArray &image, std::size_t size)
 // 0x0E), a first section at 0x100, then code from 0x40003000 in sections of at most 16384 words
 // that follow each other without a gap, sometimes a second-stage loader high in RAM, an entry
 // point inside a loaded section, and up to about 200 KiB in all.
-struct Region {
-    uint32_t address;
-    int bytes;
-    int seed;
-};
-
-std::vector<BootSection> regions(std::initializer_list<Region> parts)
-{
-    std::vector<BootSection> sections;
-    constexpr int maxSection = 16384 * 4;
-    for (const Region &r : parts) {
-        for (int at = 0; at < r.bytes; at += maxSection)
-            sections.push_back({r.address + uint32_t(at),
-                patternBytes(std::min(maxSection, r.bytes - at), r.seed + at / maxSection)});
-    }
-    return sections;
-}
-
-const std::vector<BootSection> small = regions({{0x100, 64, 1}, {0x40003000, 48000, 2}});
-const std::vector<BootSection> large
-    = regions({{0x100, 256, 3}, {0x40003000, 150 * 1024, 4}, {0x40078000, 0x7238, 5}});
+// The large image's code region of 150 KiB comes in three sections.
+const std::vector<BootSection> small
+    = {{0x100, patternBytes(64, 1)}, {0x40003000, patternBytes(48000, 2)}};
+const std::vector<BootSection> large = {{0x100, patternBytes(256, 3)},
+    {0x40003000, patternBytes(65536, 4)}, {0x40013000, patternBytes(65536, 5)},
+    {0x40023000, patternBytes(22528, 6)}, {0x40078000, patternBytes(0x7238, 7)}};
 
 // The boot loader's requests, as W(rite)/R(ead-back) address:length and S(tart) address; "!"
 // marks one off the conventions (vendor type, device recipient, 1 s timeout).
