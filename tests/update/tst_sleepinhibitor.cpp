@@ -142,12 +142,9 @@ private slots:
         QFETCH(QString, logind);
         QFETCH(QString, setup);
         const bool device = setup.isEmpty(); // whether the run reaches the device
-        const QString error = device ? "" : "Cannot open firmware package: No such file";
         setMock(logind != "none");
         if (QTest::currentTestFailed())
             return;
-        if (logind != "none")
-            QCOMPARE(inhibitors(), QStringList());
         // The lock is held around the whole run: a run failing at the device gives it back
         // as the one refused before the package does.
         UpdateRig rig("kestrel3", 0x3600, vdev::NorbyState::Application, setup);
@@ -167,32 +164,27 @@ private slots:
         if (logind == "hung")
             QCOMPARE(::kill(mock_.processId(), SIGCONT), 0);
         QCOMPARE(events.value(events.size() - 1), "complete");
-        QCOMPARE(events.count("complete"), 1);
-        QCOMPARE(events.filter(QRegularExpression("^error: ")),
-            device ? QStringList() : QStringList {"error: " + error});
-        QCOMPARE(events.contains("100"), error.isEmpty());
+        QCOMPARE(events.contains("100"), device);
         const QStringList lines = log.debug().filter("sleep inhibitor");
         if (logind == "answers") {
             // Listed alone at every transfer: taken once, and held all along until the last.
             QCOMPARE(!seen.isEmpty(), device);
             for (const QString &locks : seen)
                 QCOMPARE(locks, runLock);
-            // logind drops the lock when the last copy of its descriptor is closed.
-            QVERIFY2(QTest::qWaitFor([] { return inhibitors().isEmpty(); }, processTimeoutMs),
-                qPrintable(inhibitors().join(", ")));
             QCOMPARE(lines, QStringList());
-            return;
+        } else {
+            QCOMPARE(bytesOf(rig.device->flash().fx3Flash()), PackageImages().microcode);
+            const QString reason = logind == "hung" ? "org.freedesktop.DBus.Error.NoReply"
+                                                    : "org.freedesktop.DBus.Error.ServiceUnknown";
+            QCOMPARE(lines.size(), 1);
+            QVERIFY2(lines.first().startsWith("No sleep inhibitor: " + reason + ": "),
+                qPrintable(lines.first()));
         }
-        QCOMPARE(bytesOf(rig.device->flash().fx3Flash()), PackageImages().microcode);
-        const QString reason = logind == "hung" ? "org.freedesktop.DBus.Error.NoReply"
-                                                : "org.freedesktop.DBus.Error.ServiceUnknown";
-        QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines.first().startsWith("No sleep inhibitor: " + reason + ": "),
-            qPrintable(lines.first()));
-        // The mock gets to the call only once it runs again, before the test's own calls queued
-        // behind it; the answer comes too late to be taken, and the descriptor in it must not
-        // keep the lock.
-        if (logind == "hung")
+        // logind drops the lock when the last copy of its descriptor is closed. A hung mock
+        // gets to the call only once it runs again, before the test's own calls queued behind
+        // it; the answer comes too late to be taken, and the descriptor in it must not keep
+        // the lock.
+        if (logind != "none")
             QVERIFY2(QTest::qWaitFor([] { return inhibitors().isEmpty(); }, processTimeoutMs),
                 qPrintable(inhibitors().join(", ")));
     }
