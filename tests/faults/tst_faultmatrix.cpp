@@ -432,8 +432,8 @@ private slots:
             vusb::Bus::instance().reset();
             const std::unique_ptr<Rig> clean = makeRig(op);
             clean->start(0);
-            if (!clean->waitFor(1))
-                qWarning("the clean %s did not complete", qPrintable(clean->name));
+            // One that does not complete fails in its own row.
+            clean->waitFor(1);
             addRows(op, *clean);
         }
     }

@@ -23,10 +23,8 @@ QString describe(const Fx3BootImage &image)
 // What every accepted image here holds, whatever comes after its checksum.
 const QString goodImage = "40000000:8 40003000:16 @40003000";
 
-QByteArray padded(const QByteArray &image, std::size_t size)
-{
-    return image + QByteArray(int(size) - image.size(), '\0');
-}
+// One byte past the largest image taken.
+const QByteArray oversized = good + QByteArray(int(fx3BootImageMaxBytes) + 1 - good.size(), '\0');
 
 // Boot images shaped like the ones FX3 tools write: "CY", image type 0xB0, control 0x1C (or
 // 0x0E), a first section at 0x100, then code from 0x40003000 in sections of at most 16384 words
@@ -100,7 +98,7 @@ private slots:
         row("start only", bootImage({}, 0x40000100), {}, "@40000100");
         row("trailing stray byte accepted", good + 'x', {}, goodImage);
         row("longest section", longest, {}, "40000000:2097152 @40000000");
-        row("largest image", padded(good, fx3BootImageMaxBytes), {}, goodImage);
+        row("largest image", oversized.chopped(1), {}, goodImage);
         row("empty", QByteArray(), signature);
         row("one byte", "C", signature);
         row("signature wrong", "CX" + good.mid(2), signature);
@@ -114,7 +112,7 @@ private slots:
         for (const uint32_t off : {1u, 0xFFFFFFFFu}) // one too high, one too low
             row(off == 1 ? "checksum one too high" : "checksum one too low",
                 bootImage(sections, 0x40003000, off), "FX3 checksum error");
-        row("oversized", padded(good, fx3BootImageMaxBytes + 1), tooLarge.arg(4194305));
+        row("oversized", oversized, tooLarge.arg(4194305));
     }
 
     void parses()
@@ -160,8 +158,7 @@ private slots:
         const QString cannotOpen = "Error: failed to open sandbox microcode: sandbox.img";
         row("missing", QByteArray(), "none", cannotOpen, 0);
         row("encrypted", good, "none", cannotOpen, 0, "", ZipPackage::Encrypted);
-        row("oversized", padded(good, fx3BootImageMaxBytes + 1), "none", tooLarge.arg(4194305), 0,
-            "", ZipPackage::Deflated);
+        row("oversized", oversized, "none", tooLarge.arg(4194305), 0, "", ZipPackage::Deflated);
         // Patched after writing: the member's CRC no longer holds.
         row("damaged", good, "none", "Error: failed to read sandbox microcode: CRC error", 0);
         // Occurrences of 0xA0 count writes and read-backs alike; a failed start, the last

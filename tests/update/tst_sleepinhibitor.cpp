@@ -127,14 +127,13 @@ private slots:
     {
         QTest::addColumn<QString>("logind"); // "answers", "hung" (on the bus, silent), "none"
         QTest::addColumn<QString>("setup"); // of the package, see writeUpdatePackage
-        QTest::newRow("flashed") << "answers"
-                                 << "";
-        QTest::newRow("no package file") << "answers"
-                                         << "no package";
-        QTest::newRow("logind does not answer") << "hung"
-                                                << "";
-        QTest::newRow("no logind") << "none"
-                                   << "";
+        const auto row = [](const char *name, const char *logind, const char *setup = "") {
+            QTest::newRow(name) << QString(logind) << QString(setup);
+        };
+        row("flashed", "answers");
+        row("no package file", "answers", "no package");
+        row("logind does not answer", "hung");
+        row("no logind", "none");
     }
 
     void runs()

@@ -1,11 +1,7 @@
 #include "rig.h"
 using vdev::NorbyState;
 
-namespace {
-
 const PackageImages images;
-
-} // namespace
 
 Q_DECLARE_METATYPE(NorbyState)
 
