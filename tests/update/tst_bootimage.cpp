@@ -120,12 +120,11 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, error);
         Reports errors;
-        Fx3BootImage image;
-        image.entryPoint = 1;
+        Fx3BootImage image {{}, 1}; // stale: a refused image is emptied
         const int rc = parseFx3BootImage(reinterpret_cast<const uint8_t *>(bytes.constData()),
             std::size_t(bytes.size()), image, errors.to());
         QCOMPARE(rc < 0, !error.isEmpty());
-        QCOMPARE(errors, reported(error));
+        QCOMPARE(errors.join('\n'), error);
         QTEST(describe(image), "image");
         if (describe(image) == goodImage)
             QCOMPARE(bytesOf(image.sections.back().data), patternBytes(12, 1) + "MARK");
@@ -196,7 +195,7 @@ private slots:
                 opened.handle(), [&](int p) { progress << QString::number(p); }, errors.to()};
             QCOMPARE(loadFx3BootImage(context, "sandbox.img", archive) == 0, error.isEmpty());
         }
-        QCOMPARE(errors, reported(error));
+        QCOMPARE(errors.join('\n'), error);
         const std::vector<BootSection> parts = shape == "large" ? large
             : shape == "small"                                  ? small
                                                                 : std::vector<BootSection>();

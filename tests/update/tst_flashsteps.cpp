@@ -214,17 +214,16 @@ private slots:
         flash.setEmptyStatus(polls == "empty status");
         flash.setFpgaFormat(kind == "framed" ? vdev::NorbyFlash::FpgaFormat::Framed
                                              : vdev::NorbyFlash::FpgaFormat::Plain);
-        if (kind == "fx3")
-            rig.context.readyTimeout = std::chrono::milliseconds(30);
-
         int rc = 0;
-        if (kind == "fx3")
+        if (kind == "fx3") {
+            rig.context.readyTimeout = std::chrono::milliseconds(30);
             rc = flashFx3Microcode(rig.context, 10, 30, name, rig.archive);
-        else if (kind == "edid")
+        } else if (kind == "edid") {
             rc = uploadEdid(rig.context, polls.toInt(), 100, name, rig.archive);
-        else
+        } else {
             rc = (kind == "framed" ? flashFpgaFramed : flashFpgaPlain)(
                 rig.context, 34, 66, name, rig.archive);
+        }
         QCOMPARE(rc, result);
         const QString sent
             = rig.trace(kind == "edid" ? ControlRequest::EdidTimeoutMs : ControlRequest::TimeoutMs);

@@ -43,10 +43,8 @@ private slots:
         QCOMPARE(archive.error().system, kind == "missing" || kind == "nul" ? ENOENT : 0);
         QTEST(QString::fromStdString(archive.errorString()), "text");
         QVERIFY(!archive.stat("kestrel3.img").found());
-        ZipFile notOpen = archive.openFile("kestrel3.img");
-        QVERIFY(!notOpen.isOpen());
         char byte;
-        QCOMPARE(notOpen.read(&byte, 1), int64_t(-1));
+        QCOMPARE(archive.openFile("kestrel3.img").read(&byte, 1), int64_t(-1));
     }
 
     // A name is opened by its bytes: one shown with U+FFFD is found among the names shown so,
@@ -147,7 +145,7 @@ private slots:
         if (error.isEmpty() || error.startsWith("Unsupported"))
             QCOMPARE(QByteArray::fromStdString(match.name), id);
         QCOMPARE(result, error.isEmpty() ? 0 : -1);
-        QCOMPARE(errors, reported(error));
+        QCOMPARE(errors.join('\n'), error);
         QCOMPARE(match.info, error.isEmpty() ? &productTable.at(id.toStdString()) : nullptr);
     }
 
@@ -206,10 +204,10 @@ private slots:
         QCOMPARE(checkPackageMembers(archive, info, found, errors.to()), accepted ? 0 : -1);
         QCOMPARE(found.skipFirmware, !missing.isEmpty());
         QCOMPARE(found.updateEdid, updateEdid);
-        QCOMPARE(errors,
-            accepted ? QStringList()
-                     : QStringList {"Invalid firmware package. File(s) not found: "
-                         + missing.split(' ').join(", ")});
+        QCOMPARE(errors.join('\n'),
+            accepted
+                ? QString()
+                : "Invalid firmware package. File(s) not found: " + missing.split(' ').join(", "));
     }
 
     void compatibility_data()

@@ -17,17 +17,16 @@ const QString login1 = QStringLiteral("org.freedesktop.login1");
 // What logind lists for the lock of a run: what, who, why and mode.
 const QString runLock = QStringLiteral(
     "sleep:shutdown|Lumexor Capture Config|Updating the firmware of a capture device|block");
-// D-Bus calls of the test itself; the mock answers in milliseconds, unless it is stopped.
-constexpr int callTimeoutMs = 2000;
 constexpr int processTimeoutMs = 10000;
 
-// logind's locks, "what|who|why|mode" each; the error, when one came instead.
+// logind's locks, "what|who|why|mode" each; the error, when one came instead. The mock answers
+// in milliseconds, unless it is stopped.
 QStringList inhibitors()
 {
     const QDBusMessage reply = QDBusConnection::systemBus().call(
         QDBusMessage::createMethodCall(login1, QStringLiteral("/org/freedesktop/login1"),
             "org.freedesktop.login1.Manager", "ListInhibitors"),
-        QDBus::Block, callTimeoutMs);
+        QDBus::Block, 2000);
     if (reply.type() != QDBusMessage::ReplyMessage)
         return {"error: " + reply.errorName()};
     QStringList texts;
