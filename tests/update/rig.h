@@ -35,12 +35,6 @@ struct Reports : QStringList {
     }
 };
 
-// What a unit that reports `error` (none when empty) has reported.
-inline QStringList reported(const QString &error)
-{
-    return error.isEmpty() ? QStringList() : QStringList {error};
-}
-
 // `package` holding `data` as `member` (nothing when `data` is null), opened; `damage`d: its
 // "MARK" changed behind the CRC's back, which libzip finds at the member's end when stored.
 inline ZipArchive openedWith(ZipPackage &package, const std::string &member, const QByteArray &data,

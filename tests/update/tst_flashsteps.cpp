@@ -98,11 +98,9 @@ private slots:
                              const Faults &faults = {}) {
             QTest::newRow(name) << QString(step) << member << faults << trace << error << result;
         };
-        const auto pipe = [](uint8_t request, int from = 1) {
-            return Faults {{request, from, 1, LIBUSB_ERROR_PIPE}};
-        };
-        const auto timeout = [](uint8_t request, int from = 1) {
-            return Faults {{request, from, 1, LIBUSB_ERROR_TIMEOUT}};
+        const int pipe = LIBUSB_ERROR_PIPE, timeout = LIBUSB_ERROR_TIMEOUT;
+        const auto fail = [](uint8_t request, int code, int from = 1) {
+            return Faults {{request, from, 1, code}};
         };
 
         const QByteArray two = patternBytes(8192);
@@ -116,14 +114,14 @@ private slots:
         row("fx3: missing", "fx3", QByteArray(), "",
             "Error: failed to find microcode image: kestrel3.img", -1);
         row("fx3: start stalls", "fx3", two, "c5",
-            "Error: failed to start microcode reflashing: Pipe error", -9, pipe(0xC5));
+            "Error: failed to start microcode reflashing: Pipe error", -9, fail(0xC5, pipe));
         row("fx3: status times out", "fx3", two, "c5 c8 c6:4096 20 c8 c7", fx3TimedOut, -7,
-            timeout(0xC8, 2));
+            fail(0xC8, timeout, 2));
         row("fx3: busy for ever", "fx3 busy for ever", two, "c5 c8x\\d+", fx3TimedOut, -7);
         row("fx3: status without data", "fx3 empty status", two, "c5 c8x\\d+", fx3TimedOut, -7);
         row("fx3: chunk and completion fail, the first is reported", "fx3", two,
             "c5 c8 c6:4096 20 c8 c6:4096 c7", "Error: failed to write microcode block: Pipe error",
-            -9, pipe(0xC6, 2) + timeout(0xC7));
+            -9, fail(0xC6, pipe, 2) + fail(0xC7, timeout));
         row("fx3: damaged member, run left open", "fx3", damaged,
             "c5 c8 c6:4096 20 c8 c6:4096 30 c8", "Error: failed to read microcode image: CRC error",
             -1);
@@ -142,22 +140,23 @@ private slots:
             "c1 c4x3 c2:4096 47 c4x3 c2:4096 60 c4x3 c2:1808 66 c4x3 c3", "", 0);
         row("framed missing", "framed", QByteArray(), "c1", "Error: failed to find FPGA image", -1);
         row("fpga start stalls", "framed", i10k, "c1",
-            "Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE", -9, pipe(0xC1));
+            "Error: failed to start FPGA reflashing: LIBUSB_ERROR_PIPE", -9, fail(0xC1, pipe));
         row("fpga header stalls", "framed", i10k, "c1 c4x3 " + head10k,
-            "Error: failed to write FPGA header block:  LIBUSB_ERROR_PIPE", -9, pipe(0xC2));
+            "Error: failed to write FPGA header block:  LIBUSB_ERROR_PIPE", -9, fail(0xC2, pipe));
         row("plain chunk stalls: completion follows, the chunk's code wins", "plain", i10k,
-            "c1 c4x3 c2:4096 47 c4x3 c2:4096 c3", block, -9, pipe(0xC2, 2) + timeout(0xC3));
+            "c1 c4x3 c2:4096 47 c4x3 c2:4096 c3", block, -9,
+            fail(0xC2, pipe, 2) + fail(0xC3, timeout));
         // The trailer counts the refused chunk too; the device takes it for image data, so the
         // completion finds no trailer.
         row("framed chunk stalls: trailer, poll, completion", "framed", i10k,
             "c1 c4x3 " + head10k + " c2:4096 47 c4x3 c2:4096 c2=1d5ec380 c4x3 c3", block, -9,
-            pipe(0xC2, 3));
+            fail(0xC2, pipe, 3));
         row("framed trailer times out", "framed", patternBytes(100),
             "c1 c4x3 c2=4650474164000000cdd68f6a c2:100 66 c4x3 c2=6c66b867 c4 c3",
-            "Error: failed FPGA CRC check: LIBUSB_ERROR_TIMEOUT", -7, timeout(0xC2, 3));
+            "Error: failed FPGA CRC check: LIBUSB_ERROR_TIMEOUT", -7, fail(0xC2, timeout, 3));
         row("fpga status fails: no completion", "plain", i10k, "c1 c4x3 c2:4096 47 c4",
             "Error: failed to request flash status for FPGA: LIBUSB_ERROR_TIMEOUT", -7,
-            timeout(0xC4, 4));
+            fail(0xC4, timeout, 4));
         row("framed damaged member: no trailer, no completion", "framed", damaged,
             "c1 c4x3 c2=465047410020000079f086e6 c2:4096 50 c4x3 c2:4096 66 c4x3",
             "Error: failed to read FPGA image: CRC error", -1);
@@ -187,10 +186,10 @@ private slots:
             "4096 bytes on this system",
             -1);
         row("edid: begin stalls", "edid 80", good, "84 88 cf",
-            "Can't initiate EDID IO access (err: -9)", -1, pipe(0xCF));
+            "Can't initiate EDID IO access (err: -9)", -1, fail(0xCF, pipe));
         // The access stays open when the closing request does not reach the device.
         row("edid: write times out", "edid 80", good, "84 88 cf 92 d2:256",
-            "Can't send EDID data to the device (err: -7)", -1, timeout(0xD2));
+            "Can't send EDID data to the device (err: -7)", -1, fail(0xD2, timeout));
     }
 
     void steps()
@@ -203,9 +202,8 @@ private slots:
         QFETCH(int, result);
 
         const QString kind = step.section(' ', 0, 0);
-        const std::string name = kind == "fx3" ? "kestrel3.img"
-            : kind == "edid"                   ? "edid_kestrel3_uvc.edid"
-                                               : "kestrel3.bin";
+        // The steps take whatever member they are given.
+        const std::string name = "kestrel3.img";
         Rig rig(name, member, faults);
         QVERIFY(rig.opened);
         vdev::NorbyFlash &flash = rig.device->flash();
@@ -216,17 +214,16 @@ private slots:
         flash.setEmptyStatus(polls == "empty status");
         flash.setFpgaFormat(kind == "framed" ? vdev::NorbyFlash::FpgaFormat::Framed
                                              : vdev::NorbyFlash::FpgaFormat::Plain);
-        if (kind == "fx3")
-            rig.context.readyTimeout = std::chrono::milliseconds(30);
-
         int rc = 0;
-        if (kind == "fx3")
+        if (kind == "fx3") {
+            rig.context.readyTimeout = std::chrono::milliseconds(30);
             rc = flashFx3Microcode(rig.context, 10, 30, name, rig.archive);
-        else if (kind == "edid")
+        } else if (kind == "edid") {
             rc = uploadEdid(rig.context, polls.toInt(), 100, name, rig.archive);
-        else
+        } else {
             rc = (kind == "framed" ? flashFpgaFramed : flashFpgaPlain)(
                 rig.context, 34, 66, name, rig.archive);
+        }
         QCOMPARE(rc, result);
         const QString sent
             = rig.trace(kind == "edid" ? ControlRequest::EdidTimeoutMs : ControlRequest::TimeoutMs);

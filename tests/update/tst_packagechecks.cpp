@@ -5,20 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-// The member read to its end in pieces of 15 bytes; "failed: <reason>" when a read fails.
-QByteArray readAll(ZipFile &file)
-{
-    QByteArray all, piece(15, '\0');
-    int64_t count;
-    while ((count = file.read(piece.data(), 15)) > 0)
-        all.append(piece.constData(), int(count));
-    return count < 0 ? "failed: " + QByteArray::fromStdString(file.errorString()) : all;
-}
-
-} // namespace
-
 // The package file and what is checked before anything is flashed: the archive opened by the
 // name's bytes, its members read, the product it is for, the members it needs, and whether the
 // selected device takes it.
@@ -57,7 +43,8 @@ private slots:
         QCOMPARE(archive.error().system, kind == "missing" || kind == "nul" ? ENOENT : 0);
         QTEST(QString::fromStdString(archive.errorString()), "text");
         QVERIFY(!archive.stat("kestrel3.img").found());
-        QVERIFY(!archive.openFile("kestrel3.img").isOpen());
+        char byte;
+        QCOMPARE(archive.openFile("kestrel3.img").read(&byte, 1), int64_t(-1));
     }
 
     // A name is opened by its bytes: one shown with U+FFFD is found among the names shown so,
@@ -102,24 +89,6 @@ private slots:
         QCOMPARE(argumentPathBytes(QFile::decodeName(argument), 3, argv), argument);
     }
 
-    // Members read to their end in pieces that do not divide them, and stay there. Damaged,
-    // encrypted and missing members are the steps' (tst_flashsteps, tst_bootimage,
-    // identifies() below), which report libzip's texts for them.
-    void members()
-    {
-        const QByteArray image = patternBytes(70000);
-        ZipPackage package;
-        package.add("stored.bin", image).add("deflated.bin", image, ZipPackage::Deflated);
-        ZipArchive archive(package.write().toStdString());
-        for (const char *name : {"stored.bin", "deflated.bin"}) {
-            QCOMPARE(archive.stat(name).size, zip_uint64_t(image.size()));
-            ZipFile file = archive.openFile(name);
-            QCOMPARE(readAll(file), image);
-            QCOMPARE(file.read(nullptr, 0), int64_t(0));
-        }
-        ZipFile notOpen = archive.openFile("nothere.bin");
-        QCOMPARE(readAll(notOpen), QByteArray("failed: Invalid argument"));
-    }
     void identifies_data()
     {
         QTest::addColumn<QByteArray>("info");
@@ -176,7 +145,7 @@ private slots:
         if (error.isEmpty() || error.startsWith("Unsupported"))
             QCOMPARE(QByteArray::fromStdString(match.name), id);
         QCOMPARE(result, error.isEmpty() ? 0 : -1);
-        QCOMPARE(errors, reported(error));
+        QCOMPARE(errors.join('\n'), error);
         QCOMPARE(match.info, error.isEmpty() ? &productTable.at(id.toStdString()) : nullptr);
     }
 
@@ -235,10 +204,10 @@ private slots:
         QCOMPARE(checkPackageMembers(archive, info, found, errors.to()), accepted ? 0 : -1);
         QCOMPARE(found.skipFirmware, !missing.isEmpty());
         QCOMPARE(found.updateEdid, updateEdid);
-        QCOMPARE(errors,
-            accepted ? QStringList()
-                     : QStringList {"Invalid firmware package. File(s) not found: "
-                         + missing.split(' ').join(", ")});
+        QCOMPARE(errors.join('\n'),
+            accepted
+                ? QString()
+                : "Invalid firmware package. File(s) not found: " + missing.split(' ').join(", "));
     }
 
     void compatibility_data()

@@ -24,20 +24,17 @@ QString parse(const QByteArray &text)
         + QString::fromStdString(log.errors());
 }
 
-QString parsed(const Bytes &bytes)
+// What the parser gives for `data` or, with status 1 (format) or 2 (checksum), for a refusal:
+// no data, one diagnostic line.
+QString result(int status, const Bytes &data, const QString &diagnostic = {})
 {
-    return "0 " + bytesOf(bytes).toHex() + ' ';
-}
-
-// A refusal: status 1 (format) or 2 (checksum), no data, one diagnostic line.
-QString refused(int status, const QString &diagnostic)
-{
-    return QString::number(status) + "  " + diagnostic + '\n';
+    return QString::number(status) + ' ' + bytesOf(data).toHex() + ' '
+        + (diagnostic.isEmpty() ? diagnostic : diagnostic + '\n');
 }
 
 QString checksum(int block, int expected, int stored)
 {
-    return refused(2,
+    return result(2, {},
         QStringLiteral("Checksum of the block %1 mismatch, expected: 0x%2, readed: 0x%3")
             .arg(block)
             .arg(expected, 0, 16)
@@ -59,11 +56,11 @@ private slots:
         const Bytes one = makeEdid(1), two = makeEdid(2, 0x5A);
         const QByteArray oneText = edidText(one), twoText = edidText(two);
         QTest::newRow("two blocks, CR LF")
-            << QByteArray(twoText).replace("\n", "\r\n") << parsed(two);
-        QTest::newRow("no final newline") << twoText.chopped(1) << parsed(two);
+            << QByteArray(twoText).replace("\n", "\r\n") << result(0, two);
+        QTest::newRow("no final newline") << twoText.chopped(1) << result(0, two);
         QTest::newRow("header of numbers")
             << "0 | 1 2 3 4 5 6 7 8 9 A B C D E F 10\n\n\n" + twoText.mid(twoText.indexOf("0000 |"))
-            << parsed(two);
+            << result(0, two);
         // 0x prefixes, tabs, wide values of which the low eight bits count, a comment column.
         Bytes wide = one;
         wide[0] = 0xFF;
@@ -72,35 +69,35 @@ private slots:
         const QByteArray wideText = editLine(edidText(wide), 0,
             [](QByteArray line) { return line.replace(" FF 00 ", "\t0x1ff\t0XFFFFFF00 ") + "|x"; });
         QTest::newRow("0x1ff") << editLine(wideText, 1, [](QByteArray l) { return l + " | y"; })
-                               << parsed(wide);
+                               << result(0, wide);
         const Bytes largest = makeEdid(256, 3);
-        QTest::newRow("256 blocks") << edidText(largest) << parsed(largest);
+        QTest::newRow("256 blocks") << edidText(largest) << result(0, largest);
         const int padding = int(textImageMaxTextSize) - oneText.size();
-        QTest::newRow("1 MiB of text") << QByteArray(padding, 'h') + oneText << parsed(one);
+        QTest::newRow("1 MiB of text") << QByteArray(padding, 'h') + oneText << result(0, one);
 
         const QString count = "Unexpected lines count: %1, should be dividable by 8";
-        QTest::newRow("empty") << QByteArray() << refused(1, count.arg(0));
-        QTest::newRow("12 lines") << edidText(Bytes(192, 0)) << refused(1, count.arg(12));
+        QTest::newRow("empty") << QByteArray() << result(1, {}, count.arg(0));
+        QTest::newRow("12 lines") << edidText(Bytes(192, 0)) << result(1, {}, count.arg(12));
 
         const auto edited = [&](int line, QByteArray (*edit)(QByteArray)) {
             return editLine(twoText, line, edit);
         };
         const QString noBar = "Error: vertical delimiter (|) not found, line: %1";
         QTest::newRow("no bar") << edited(0, [](QByteArray) { return QByteArray("0000 00 01"); })
-                                << refused(1, noBar.arg(4));
-        QTest::newRow("blank line at the end") << twoText + "\n" << refused(1, noBar.arg(20));
+                                << result(1, {}, noBar.arg(4));
+        QTest::newRow("blank line at the end") << twoText + "\n" << result(1, {}, noBar.arg(20));
         QTest::newRow("17 values") << edited(1, [](QByteArray l) { return l + " 0xAB"; })
-                                   << refused(1, "Error: line overflow, line 5");
+                                   << result(1, {}, "Error: line overflow, line 5");
         const QString under = "Error: line underflow, line: %1";
         QTest::newRow("15 values")
-            << edited(0, [](QByteArray l) { return l.chopped(3); }) << refused(1, under.arg(4));
+            << edited(0, [](QByteArray l) { return l.chopped(3); }) << result(1, {}, under.arg(4));
         // Reading stops at the first token that is no number, although values follow it.
         QTest::newRow("text among the values")
             << edited(5, [](QByteArray l) { return l.insert(l.size() - 9, " zz"); })
-            << refused(1, under.arg(9));
+            << result(1, {}, under.arg(9));
         QTest::newRow("value over 32 bits")
             << edited(6, [](QByteArray l) { return l.chopped(3) + " 100000000"; })
-            << refused(1, under.arg(10));
+            << result(1, {}, under.arg(10));
 
         // One bad block in place: the real EDIDs' faults below.
         Bytes both = two;
@@ -111,11 +108,11 @@ private slots:
 
         // Bounds on what a package can make the parser read and return.
         QTest::newRow("257 blocks")
-            << edidText(makeEdid(257)) << refused(1, "Error: too many lines, line: 2052");
+            << edidText(makeEdid(257)) << result(1, {}, "Error: too many lines, line: 2052");
         QTest::newRow("1 MiB + 1") << QByteArray(padding + 1, 'h') + oneText
-                                   << refused(1, "Error: text too long, line: 11");
+                                   << result(1, {}, "Error: text too long, line: 11");
         QTest::newRow("long header") << QByteArray(int(textImageMaxTextSize) + 1, 'h') + "\n"
-                + oneText << refused(1, "Error: text too long, line: 1");
+                + oneText << result(1, {}, "Error: text too long, line: 1");
     }
 
     void parses()
@@ -153,7 +150,7 @@ private slots:
         const Bytes edid(bytes.begin(), bytes.end());
         QVERIFY2(!fault.isEmpty() || !QFileInfo(path).fileName().startsWith("bad_"),
             "unknown faulty EDID");
-        QCOMPARE(parse(edidText(edid)), fault.isEmpty() ? parsed(edid) : fault);
+        QCOMPARE(parse(edidText(edid)), fault.isEmpty() ? result(0, edid) : fault);
         if (!fault.isEmpty())
             return;
 
