@@ -2,6 +2,7 @@
 
 #include "debuglog.h"
 #include "devicerequests.h"
+#include "deviceusers.h"
 #include "packagefile.h"
 #include "ui_updaterepair.h"
 
@@ -263,6 +264,20 @@ void UpdateRepair::on_updateButton_clicked()
     if (package.isEmpty()) {
         warn(tr("Please select the firmware file"));
         return;
+    }
+    // The update restarts the device: a capture application recording from it loses its
+    // video. Nothing is written unless the user says so.
+    const QStringList users = deviceUsers(desc);
+    if (!users.isEmpty()) {
+        QMessageBox box(QMessageBox::Question, tr("Device in use"),
+            tr("The device is in use by %1. The update restarts the device, which ends their "
+               "capture.\n\nUpdate anyway?")
+                .arg(users.join(QStringLiteral(", "))),
+            QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        box.setTextFormat(Qt::PlainText);
+        if (box.exec() != QMessageBox::Yes)
+            return;
     }
     setConfigReady(false);
     qCDebug(defaultLog) << "Selected device:" << desc.product;
