@@ -30,7 +30,8 @@ private:
     // The window's text, and on the next line what the platform can tell of the cause.
     QString accessText(const DeviceDescription &desc) const
     {
-        return withAccessHint(tr("Cannot access USB. Administrative rights may be required."), desc);
+        return withAccessHint(
+            tr("Cannot access USB. Administrative rights may be required."), desc);
     }
 };
 

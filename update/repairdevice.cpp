@@ -43,9 +43,8 @@ QString portText(const DeviceDescription &desc)
 // Why the restarted device could not be opened, by the last driver installation's result.
 QString reopenError(int installed, const DeviceDescription &desc, bool companion)
 {
-    const auto text = [](const char *source) {
-        return QCoreApplication::translate("Worker", source);
-    };
+    const auto text
+        = [](const char *source) { return QCoreApplication::translate("Worker", source); };
     if (installed == 0)
         return text("Error: Failed to init device for repair");
     if (installed == -2)

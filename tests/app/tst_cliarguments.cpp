@@ -3,6 +3,7 @@
 #include "clioutput.h"
 #include "clirunner.h"
 #include "norbydevice.h"
+#include "quietlogs.h"
 
 #include <QtTest>
 #include <libusb.h>
@@ -111,11 +112,12 @@ private slots:
     {
         vusb::Bus &bus = vusb::Bus::instance();
         const testsupport::Topology topology = testsupport::Topology::build();
-        bus.failOpen(
-            bus.plug(topology.root1, 1, vdev::NorbyDevice::make(0x3600, vdev::NorbyState::Application)),
+        bus.failOpen(bus.plug(topology.root1, 1,
+                         vdev::NorbyDevice::make(0x3600, vdev::NorbyState::Application)),
             LIBUSB_ERROR_ACCESS);
         bus.scriptDriverInstall({-2});
         bus.scriptAccessHint("The udev rule is not installed.\n\x1b[2Jforged");
+        const testsupport::QuietLogs quiet; // as without --debug
         QString out;
         QString err;
         QTextStream outStream(&out);

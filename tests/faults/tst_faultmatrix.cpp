@@ -87,8 +87,9 @@ QString judge(const QString &event, const QStringList &known, int code, int requ
         pattern.replace("%r", QString::number(request));
         for (const QString &form : forms) {
             const QString filled = QString(pattern).replace("%c", form);
-            const QRegularExpression port(QRegularExpression::anchoredPattern(
-                QRegularExpression::escape(filled).replace("%p", R"(\d+-\d+(\.\d+)*)")));
+            const QRegularExpression port(
+                QRegularExpression::anchoredPattern(QRegularExpression::escape(filled).replace(
+                    QRegularExpression::escape("%p"), R"(\d+-\d+(\.\d+)*)")));
             if (filled == text || port.match(text).hasMatch())
                 return QString();
         }

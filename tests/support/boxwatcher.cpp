@@ -1,9 +1,9 @@
 #include "boxwatcher.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
-#include <QAbstractButton>
 #include <QMessageBox>
 #include <QProgressDialog>
 

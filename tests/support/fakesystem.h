@@ -33,8 +33,8 @@ public:
     // when given.
     void addVideo(const QString &device, const QString &video, const QString &number = {})
     {
-        const QString entry = QString("sys/bus/usb/devices/%1/%1:1.0/video4linux/%2")
-                                  .arg(device, video);
+        const QString entry
+            = QString("sys/bus/usb/devices/%1/%1:1.0/video4linux/%2").arg(device, video);
         QDir(dir_.path()).mkpath(entry);
         if (!number.isEmpty())
             write(entry + "/dev", (number + '\n').toUtf8());

@@ -141,8 +141,8 @@ private slots:
         system.addVideo("2-1.4", "video5", "81:5");
         for (const QString &holder : holders) {
             const QStringList parts = holder.split(' ');
-            system.addHolder(parts[0] == "self" ? ::getpid() : parts[0].toLongLong(), parts[1],
-                parts[2]);
+            system.addHolder(
+                parts[0] == "self" ? ::getpid() : parts[0].toLongLong(), parts[1], parts[2]);
         }
         QStringList found;
         for (const VideoUser &user : usb_video_users(2, {1}))

@@ -120,9 +120,10 @@ private slots:
             ids << family + '0' << family + '1' << family + 'f';
         // uaccess for the seat, the plugdev group for everywhere else (an SSH login).
         for (const QString &id : ids) {
-            const QString rule = QStringLiteral("ATTR{idVendor}==\"%1\", ATTR{idProduct}==\"%2\", "
-                                                "TAG+=\"uaccess\", MODE=\"0660\", GROUP=\"plugdev\"\n")
-                                     .arg(id.left(4), id.mid(5));
+            const QString rule
+                = QStringLiteral("ATTR{idVendor}==\"%1\", ATTR{idProduct}==\"%2\", "
+                                 "TAG+=\"uaccess\", MODE=\"0660\", GROUP=\"plugdev\"\n")
+                      .arg(id.left(4), id.mid(5));
             QVERIFY2(text.contains(rule), qPrintable(id));
         }
     }
