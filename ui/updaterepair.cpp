@@ -265,6 +265,9 @@ void UpdateRepair::on_updateButton_clicked()
         warn(tr("Please select the firmware file"));
         return;
     }
+    // No request or poll starts while the window asks or flashes.
+    const bool wasReady = configReady;
+    setConfigReady(false);
     // The update restarts the device: a capture application recording from it loses its
     // video. Nothing is written unless the user says so.
     const QStringList users = deviceUsers(desc);
@@ -276,10 +279,11 @@ void UpdateRepair::on_updateButton_clicked()
             QMessageBox::Yes | QMessageBox::No, this);
         box.setDefaultButton(QMessageBox::No);
         box.setTextFormat(Qt::PlainText);
-        if (box.exec() != QMessageBox::Yes)
+        if (box.exec() != QMessageBox::Yes) {
+            setConfigReady(wasReady);
             return;
+        }
     }
-    setConfigReady(false);
     qCDebug(defaultLog) << "Selected device:" << desc.product;
 
     updateFailed = false;
