@@ -1,5 +1,6 @@
 #include "configdevicetask.h"
 
+#include "accesshinttext.h"
 #include "controlrequest.h"
 #include "deviceopen.h"
 #include "usberrortext.h"
@@ -26,9 +27,11 @@ public slots:
         const ConfigDeviceDataPtr &ptr, uint16_t size, uint16_t index, uint16_t value);
 
 private:
-    QString accessText() const
+    // The window's text, and on the next line what the platform can tell of the cause.
+    QString accessText(const DeviceDescription &desc) const
     {
-        return tr("Cannot access USB. Administrative rights may be required.");
+        return withAccessHint(
+            tr("Cannot access USB. Administrative rights may be required."), desc);
     }
 };
 
@@ -53,7 +56,7 @@ void Worker::getConfigDeviceData(const DeviceDescription &desc, uint8_t request,
     const std::optional<int> rc
         = transferOnce(desc, ControlRequest::VendorIn, request, ptr, size, index, value);
     if (!rc) {
-        emit error(request, accessText());
+        emit error(request, accessText(desc));
         emit getComplete(request, ConfigDeviceDataPtr(), 0);
         return;
     }
@@ -76,7 +79,7 @@ void Worker::setConfigDeviceData(const DeviceDescription &desc, uint8_t request,
     if (!rc) {
         // Completed as a read: the requesters treat a null read completion as "no answer"
         // and become ready again on it.
-        emit error(request, accessText());
+        emit error(request, accessText(desc));
         emit getComplete(request, ConfigDeviceDataPtr(), 0);
         return;
     }

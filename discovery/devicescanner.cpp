@@ -1,5 +1,6 @@
 #include "devicescanner.h"
 
+#include "accesshinttext.h"
 #include "debuglog.h"
 #include "probetable.h"
 #include "usbdevicelist.h"
@@ -136,8 +137,10 @@ PassOutcome Worker::runPass(
             break;
         case ProbeResult::AccessDenied:
             flush();
-            emit error(QCoreApplication::translate("Worker",
-                "Access Denied: Administrative privilegies are required to access the device"));
+            emit error(withAccessHint(QCoreApplication::translate("Worker",
+                                          "Access Denied: Administrative privilegies are "
+                                          "required to access the device"),
+                libusb_get_bus_number(device), libusb_get_device_address(device)));
             outcome.accessDenied = true;
             break;
         case ProbeResult::Error:

@@ -27,6 +27,13 @@ std::optional<ProbeResult> openFailureFallback(int code, bool allowUnsupported)
         qCDebug(defaultLog) << "access";
         return ProbeResult::AccessDenied;
     default:
+#ifdef __linux__
+        // Linux installs nothing, and answers -1 once the rule is there: a node that still
+        // refuses this user (an SSH login, a group joined in another session) is a matter of
+        // access all the same, which the scan reports with its reason.
+        if (code == LIBUSB_ERROR_ACCESS)
+            return ProbeResult::AccessDenied;
+#endif
         qCDebug(defaultLog) << "Error during driver installation";
         return ProbeResult::Error;
     }

@@ -2,6 +2,7 @@
 
 #include "debuglog.h"
 #include "devicerequests.h"
+#include "deviceusers.h"
 #include "packagefile.h"
 #include "ui_updaterepair.h"
 
@@ -264,7 +265,25 @@ void UpdateRepair::on_updateButton_clicked()
         warn(tr("Please select the firmware file"));
         return;
     }
+    // No request or poll starts while the window asks or flashes.
+    const bool wasReady = configReady;
     setConfigReady(false);
+    // The update restarts the device: a capture application recording from it loses its
+    // video. Nothing is written unless the user says so.
+    const QStringList users = deviceUsers(desc);
+    if (!users.isEmpty()) {
+        QMessageBox box(QMessageBox::Question, tr("Device in use"),
+            tr("The device is in use by %1. The update restarts the device, which ends their "
+               "capture.\n\nUpdate anyway?")
+                .arg(users.join(QStringLiteral(", "))),
+            QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        box.setTextFormat(Qt::PlainText);
+        if (box.exec() != QMessageBox::Yes) {
+            setConfigReady(wasReady);
+            return;
+        }
+    }
     qCDebug(defaultLog) << "Selected device:" << desc.product;
 
     updateFailed = false;

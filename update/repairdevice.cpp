@@ -12,8 +12,8 @@ namespace {
 // Opens the restarted device on the port `search` names, under each sandbox id in turn. The
 // sandbox microcode enumerates afresh, possibly without a usable driver, so a device that is
 // there but refuses to open gets the driver installed and one more try before the next id.
-// `pending` keeps the text of the last failed installation.
-bool openOnPort(UpdateRun &run, DeviceDescription &search, QString &pending)
+// `installed` keeps the result of the last installation (0 also when none was tried).
+bool openOnPort(UpdateRun &run, DeviceDescription &search, int &installed)
 {
     for (const UsbId &id : run.sandboxIds) {
         search.vendorId = id.vendorId;
@@ -21,20 +21,47 @@ bool openOnPort(UpdateRun &run, DeviceDescription &search, QString &pending)
         run.device = OpenedDevice::open(search);
         if (run.device)
             return true;
-        const int installed = install_winusb_driver();
+        installed = install_winusb_driver();
         if (installed == 0) {
-            pending.clear();
             run.device = OpenedDevice::open(search);
             if (run.device)
                 return true;
-        } else if (installed == -2) {
-            pending = QCoreApplication::translate("Worker",
-                "Access Denied: Administrative privilegies are required to access the device");
-        } else {
-            pending = QCoreApplication::translate("Worker", "Error: Failed to install driver");
         }
     }
     return false;
+}
+
+// "2-3.1": bus and port path as the device list's --port names them.
+QString portText(const DeviceDescription &desc)
+{
+    QString text = QString::number(desc.busNumber) + '-';
+    for (size_t i = 0; i < desc.portPath.size(); ++i)
+        text += (i == 0 ? "" : ".") + QString::number(desc.portPath[i]);
+    return text;
+}
+
+// Why the restarted device could not be opened, by the last driver installation's result.
+QString reopenError(int installed, const DeviceDescription &desc, bool companion)
+{
+    const auto text
+        = [](const char *source) { return QCoreApplication::translate("Worker", source); };
+    if (installed == 0)
+        return text("Error: Failed to init device for repair");
+    if (installed == -2)
+        return text("Access Denied: Administrative privilegies are required to access the device");
+#ifdef __linux__
+    // Linux installs no driver, so a failed installation is no answer: the device did not
+    // come back where it was looked for.
+    return companion ? text("Error: the device did not come back after its restart (port %1, "
+                            "nor its companion port)")
+                           .arg(portText(desc))
+                     : text("Error: the device did not come back after its restart (port %1)")
+                           .arg(portText(desc));
+#else
+    (void)desc;
+    (void)companion;
+    return text("Error: Failed to install driver");
+#endif
 }
 
 // Finds the restarted device on its old port, or else on that port's SuperSpeed companion:
@@ -49,21 +76,20 @@ bool reopenRestarted(UpdateRun &run, const DeviceDescription &desc)
     search.interfaceNumber = 0;
     search.deviceAddress = -1;
 
-    QString pending;
-    if (openOnPort(run, search, pending))
+    int installed = 0;
+    if (openOnPort(run, search, installed))
         return true;
-    if (const std::optional<PortLocation> companion
-        = usb_companion_port({desc.busNumber, desc.portPath})) {
+    const std::optional<PortLocation> companion
+        = usb_companion_port({desc.busNumber, desc.portPath});
+    if (companion) {
         // A hub is above the device there too, so `parent` (matched only for being set)
         // stays as it is.
         search.busNumber = companion->busNumber;
         search.portPath = companion->portPath;
-        if (openOnPort(run, search, pending))
+        if (openOnPort(run, search, installed))
             return true;
     }
-    run.error(pending.isEmpty()
-            ? QCoreApplication::translate("Worker", "Error: Failed to init device for repair")
-            : pending);
+    run.error(reopenError(installed, desc, companion.has_value()));
     return false;
 }
 

@@ -1,5 +1,6 @@
 #include "updatetask.h"
 
+#include "accesshinttext.h"
 #include "debuglog.h"
 #include "devicecompat.h"
 #include "packagecheck.h"
@@ -160,7 +161,8 @@ int Worker::run(const DeviceDescription &desc, const QString &shown, QByteArray 
 
     run.device = OpenedDevice::open(desc);
     if (!run.device) {
-        emit error(tr("Cannot Access Device. Administrative privilegies may be required"));
+        emit error(withAccessHint(
+            tr("Cannot Access Device. Administrative privilegies may be required"), desc));
         return -1;
     }
 

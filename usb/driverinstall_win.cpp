@@ -86,3 +86,8 @@ int install_winusb_driver()
               << ", text: " << text << std::endl;
     return code == kErrorAccessDenied ? -2 : -1;
 }
+
+std::string usb_access_hint(int, int)
+{
+    return {};
+}

@@ -22,7 +22,7 @@ const QString selectionOptions[] = {"vid", "pid", "serial", "port"};
 
 // The options each command takes besides --json and the device selection.
 const std::map<CliCommand, std::set<QString>> ownOptions {{CliCommand::List, {}},
-    {CliCommand::Check, {}}, {CliCommand::Update, {}},
+    {CliCommand::Check, {}}, {CliCommand::Update, {"force"}},
     {CliCommand::Settings, {"aspect-ratio", "performance", "audio-selector"}},
     {CliCommand::UserModes, {"mode"}}, {CliCommand::Signal, {"watch"}}};
 
@@ -40,6 +40,8 @@ const char help[] = QT_TRANSLATE_NOOP("CommandLine",
     "                       whether an update with it would be refused.\n"
     "                       lumexor-capture-cli check kestrel3.fw\n"
     "  update PACKAGE       Update or repair exactly one device.\n"
+    "                       Refused while other programs have the device's video open,\n"
+    "                       unless --force is given.\n"
     "                       lumexor-capture-cli update kestrel3.fw --serial A1B2C3D4\n"
     "  settings             Show the device's settings; change them with --aspect-ratio,\n"
     "                       --performance and --audio-selector.\n"
@@ -132,6 +134,9 @@ CliParse parseCliArguments(const QStringList &arguments, CliArguments &out)
         {"mode", tr("user-modes: set mode N (1 to 3) to a size or turn it off; repeatable."),
             "N=WIDTHxHEIGHT|off"},
         {"watch", tr("signal: keep showing it until interrupted.")},
+        {"force",
+            tr("update: go on although other programs have the device's video open; their "
+               "capture ends.")},
     });
     parser.addPositionalArgument(
         "command", tr("list, check, update, settings, user-modes, signal"));
@@ -179,6 +184,7 @@ CliParse parseCliArguments(const QStringList &arguments, CliArguments &out)
     out.json = parser.isSet("json");
     out.debug = parser.isSet("debug");
     out.watch = parser.isSet("watch");
+    out.force = parser.isSet("force");
     if (parser.isSet("vid")) {
         const std::optional<int32_t> id = parseId(parser.value("vid"));
         if (!id)

@@ -38,6 +38,8 @@ struct CliArguments {
     std::optional<bool> audioSelector;
     std::vector<UserModeChange> modes;
     bool watch = false;
+    // update: go on although other programs have the device's video open.
+    bool force = false;
     // Keep the diagnostic lines of the USB layer, the scan and the update on standard error.
     bool debug = false;
 };

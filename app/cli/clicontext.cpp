@@ -32,7 +32,12 @@ void CliContext::printLine(const QString &line)
 
 void CliContext::printError(const QString &text)
 {
-    err << clioutput::escapedText(text) << Qt::endl;
+    // A text may go on over more lines (an access text and its hint); each further line is
+    // indented, so a line break inside a device's string cannot pass for a line of its own.
+    QStringList lines;
+    for (const QString &line : text.split('\n'))
+        lines << clioutput::escapedText(line);
+    err << lines.join(QStringLiteral("\n  ")) << Qt::endl;
 }
 
 bool CliContext::outputGone() const

@@ -43,8 +43,8 @@ public:
     const CliArguments &arguments;
 
     // A line of text output, and an error line, with what came from outside escaped (see
-    // clioutput::escapedText). Lines that hold deviceLine() are escaped already and go out
-    // without these.
+    // clioutput::escapedText); an error's further lines are indented by two spaces. Lines that
+    // hold deviceLine() are escaped already and go out without these.
     void printLine(const QString &line);
     void printError(const QString &text);
     void printJson(const QJsonObject &object);

@@ -2,6 +2,7 @@
 #include "clicontext.h"
 #include "clidevices.h"
 #include "cliprogress.h"
+#include "deviceusers.h"
 #include "packagefile.h"
 #include "terminationsignals.h"
 
@@ -38,6 +39,15 @@ int runUpdate(CliContext &cli)
     QCoreApplication::processEvents();
     if (stopRequested) {
         cli.fail(cliText("Interrupted before the update started; nothing was written."));
+        return CliExit::Failed;
+    }
+    // The update restarts the device, which ends the capture of every program recording from
+    // it: a script has to say that it means that.
+    const QStringList users = deviceUsers(desc);
+    if (!users.isEmpty() && !arguments.force) {
+        cli.fail(cliText("The device is in use by %1: an update restarts it and ends their "
+                         "capture. Close them, or give --force.")
+                     .arg(users.join(", ")));
         return CliExit::Failed;
     }
 

@@ -1,7 +1,12 @@
+#include "bustestcase.h"
 #include "cliarguments.h"
 #include "clioutput.h"
+#include "clirunner.h"
+#include "norbydevice.h"
+#include "quietlogs.h"
 
 #include <QtTest>
+#include <libusb.h>
 
 namespace {
 
@@ -22,13 +27,14 @@ QString summary(const CliArguments &a)
     add(a.json, "json");
     add(a.watch, "watch");
     add(a.debug, "debug");
+    add(a.force, "force");
     return parts.join(' ');
 }
 
 } // namespace
 
 // The command line of lumexor-capture-cli (how it picks devices is tests/blackbox's tst_cli).
-class tst_CliArguments : public QObject
+class tst_CliArguments : public testsupport::BusTestCase
 {
     Q_OBJECT
 
@@ -49,6 +55,8 @@ private slots:
         row("update by serial, single dash", "update a.fw -serial K3", "update a.fw serial=K3");
         // The switches and modes given reach the device as tests/blackbox's tst_cli writes them.
         row("signal", "signal --watch --json", "signal json watch");
+        row("update in spite of users", "update a.fw --force", "update a.fw force");
+        row("force elsewhere", "list --force", "usage: Option --force does not apply to list.");
         row("no command", "", "usage: No command given.");
         row("unknown command", "flash a.fw", "usage: Unknown command: flash");
         row("package missing", "update", "usage: update needs a firmware package.");
@@ -95,6 +103,30 @@ private slots:
         for (const char *command : {"list", "check", "update", "settings", "user-modes", "signal"})
             QVERIFY2(
                 outcome.text.contains(QString("lumexor-capture-cli %1 ").arg(command)), command);
+    }
+
+    // A device the scan may not open: the scan's text and, on the next line, the platform's
+    // hint, shown without --debug. Every further line of an error is indented, so a line break
+    // in a text from outside cannot start a line of its own.
+    void accessHint()
+    {
+        vusb::Bus &bus = vusb::Bus::instance();
+        const testsupport::Topology topology = testsupport::Topology::build();
+        bus.failOpen(bus.plug(topology.root1, 1,
+                         vdev::NorbyDevice::make(0x3600, vdev::NorbyState::Application)),
+            LIBUSB_ERROR_ACCESS);
+        bus.scriptDriverInstall({-2});
+        bus.scriptAccessHint("The udev rule is not installed.\n\x1b[2Jforged");
+        const testsupport::QuietLogs quiet; // as without --debug
+        QString out;
+        QString err;
+        QTextStream outStream(&out);
+        QTextStream errStream(&err);
+        QCOMPARE(CliRunner(outStream, errStream, false).run(CliArguments()), 1);
+        QCOMPARE(out, QString());
+        QCOMPARE(err,
+            "Access Denied: Administrative privilegies are required to access the device\n"
+            "  The udev rule is not installed.\n  \\x1b[2Jforged\n");
     }
 
     void escape_data()

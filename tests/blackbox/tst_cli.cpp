@@ -1,6 +1,7 @@
 // lumexor-capture-cli, unchanged, on the drop-in virtual bus: what a script sees (output, JSON,
 // exit status) and what the devices keep in their state folders afterwards.
 #include "dropinrun.h"
+#include "fakesystem.h"
 
 #include <QtTest>
 
@@ -192,6 +193,40 @@ private slots:
 
     // Written, then read back from what the device keeps: the flags byte and the three user
     // modes (width, height little-endian, then 0 for offered).
+    void inUse_data()
+    {
+        QTest::addColumn<QString>("device"); // whose video obs and ffmpeg hold
+        QTest::addColumn<bool>("force");
+        QTest::addColumn<int>("status");
+        QTest::newRow("refused") << "2-1.2" << false << 1;
+        QTest::newRow("forced") << "2-1.2" << true << 0;
+        QTest::newRow("another device's video") << "2-1.1" << false << 0;
+    }
+
+    // Programs with the device's video open (in a fake sysfs and /proc): the update refuses,
+    // naming them, and writes nothing, unless --force is given.
+    void inUse()
+    {
+        QFETCH(QString, device);
+        QFETCH(bool, force);
+        QFETCH(int, status);
+        testsupport::FakeSystem system(false);
+        system.addVideo(device, "video2");
+        system.addHolder(4242, "obs", "/dev/video2");
+        system.addHolder(4243, "ffmpeg", "/dev/video2");
+        DropInRun cli(threeDevices);
+        cli.env.insert("LUMEXOR_SYSTEM_ROOT", system.path());
+        const QStringList args {"update", sample("kestrel3"), "--port", "2-1.2"};
+        QCOMPARE(cli.run(args + (force ? QStringList {"--force"} : QStringList())), status);
+        const bool refused = status != 0;
+        QCOMPARE(cli.err.contains("The device is in use by obs (process 4242), ffmpeg (process "
+                                  "4243): an update restarts it and ends their capture. Close "
+                                  "them, or give --force.\n"),
+            refused);
+        QCOMPARE(cli.images("2-1.2"),
+            refused ? untouched : packageImages(sample("kestrel3"), "kestrel3"));
+    }
+
     void settings()
     {
         DropInRun cli(threeDevices);

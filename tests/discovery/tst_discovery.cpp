@@ -127,6 +127,11 @@ private slots:
         row("capture: installation denied", 0x3600, app, "open:-3 install:-2",
             ProbeResult::AccessDenied, 1)
             << L {install, "access"};
+        // Linux answers -1 once the rule is there; the node still refusing is access all the
+        // same (the user not at the seat), said with its reason.
+        row("capture: rule installed, access refused", 0x3600, app, "open:-3 install:-1",
+            ProbeResult::AccessDenied, 1)
+            << L {install};
         row("capture: claim fails", 0x3600, app, "claim:-1", installed, 1)
             << L {"Claim interface: 0", "Error claim usb interface:  -1", install};
         // Another handle holds the interface: no driver can help.

@@ -53,7 +53,7 @@ const UpdatePacing pacing {0ms, 0ms, 0ms, 2000ms}; // the devices restart at onc
 constexpr int runBoundMs = 10000;
 
 // The texts a request may report: %c stands for the failed transfer's libusb result, by name,
-// text or number, %r for the request code in decimal.
+// text or number, %r for the request code in decimal, %p for a bus and port path.
 // What update/*.cpp says when one of its transfers fails; a text no transfer fault can cause
 // (a package's, a driver's) is no right answer here either.
 const QStringList updateTexts = {"Cannot Access Device. Administrative privilegies may be required",
@@ -65,7 +65,8 @@ const QStringList updateTexts = {"Cannot Access Device. Administrative privilegi
     "Error: failed to complete FPGA reflash: %c", "Error: failed to write microcode: %c",
     "Error: failed to start microcode: %c", "Error: failed to start microcode reflashing: %c",
     "Error: failed to write microcode block: %c", "Error: failed to complete microcode reflash: %c",
-    "Error: Failed to install driver"};
+    "Error: the device did not come back after its restart (port %p, nor its companion port)",
+    "Error: the device did not come back after its restart (port %p)"};
 
 // config/configdevicetask.cpp.
 const QStringList configTexts = {"Cannot access USB. Administrative rights may be required.",
@@ -85,7 +86,11 @@ QString judge(const QString &event, const QStringList &known, int code, int requ
     for (QString pattern : known) {
         pattern.replace("%r", QString::number(request));
         for (const QString &form : forms) {
-            if (QString(pattern).replace("%c", form) == text)
+            const QString filled = QString(pattern).replace("%c", form);
+            const QRegularExpression port(
+                QRegularExpression::anchoredPattern(QRegularExpression::escape(filled).replace(
+                    QRegularExpression::escape("%p"), R"(\d+-\d+(\.\d+)*)")));
+            if (filled == text || port.match(text).hasMatch())
                 return QString();
         }
     }

@@ -1,5 +1,6 @@
 #include "boxwatcher.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
@@ -103,10 +104,19 @@ bool BoxWatcher::eventFilter(QObject *watched, QEvent *event)
                     [](const QPointer<QDialog> &open) { return !open || !open->isVisible(); }),
         open_.end());
     open_ << dialog;
+    QAbstractButton *answer = nullptr;
+    if (auto *box = qobject_cast<QMessageBox *>(dialog); box && answer_) {
+        answer = box->button(QMessageBox::StandardButton(answer_));
+        answer_ = 0;
+    }
     QMetaObject::invokeMethod(
         dialog,
-        [dialog] {
-            if (dialog->isVisible())
+        [dialog, answer = QPointer<QAbstractButton>(answer)] {
+            if (!dialog->isVisible())
+                return;
+            if (answer)
+                answer->click();
+            else
                 pressEscape(dialog);
         },
         Qt::QueuedConnection);

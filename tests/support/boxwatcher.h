@@ -43,6 +43,9 @@ public:
     [[nodiscard]] bool waitForBoxes(int count, int timeoutMs = 5000);
     // Boxes not taken and boxes still open, one a line; empty when there are none. Clears it.
     QString takeUnexpected();
+    // The next message box is answered with its button `button` (a QMessageBox::StandardButton)
+    // instead of Escape.
+    void answerNext(int button) { answer_ = button; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -52,6 +55,7 @@ private:
 
     QStringList boxes_;
     QList<QPointer<QDialog>> open_;
+    int answer_ = 0;
 };
 
 } // namespace testsupport

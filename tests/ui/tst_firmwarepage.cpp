@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "fakesystem.h"
 #include "terminationsignals.h"
 #include "updatepackages.h"
 #include "window.h"
@@ -188,6 +189,13 @@ private slots:
         // Refused before a start.
         QTest::newRow("no device selected") << 2 << "" << select + "a device from the list";
         QTest::newRow("no package named") << 1 << "no path" << select + "the firmware file";
+        // A capture application has the device's video open: the window asks first, and an
+        // update starts only on Yes. The device is the first on bus 1, 1-1.
+        const QString inUse = "question|Device in use|The device is in use by obs (process 4242). "
+                              "The update restarts the device, which ends their capture.\n\n"
+                              "Update anyway?";
+        QTest::newRow("in use, not updated") << 1 << "in use" << inUse;
+        QTest::newRow("in use, updated anyway") << 1 << "in use, yes" << inUse;
     }
 
     void updates()
@@ -206,10 +214,30 @@ private slots:
             if (setup == "c1")
                 bus.failRequest(node, {0xC1, 1, -1});
         }
+        testsupport::FakeSystem system;
+        if (setup.startsWith("in use")) {
+            system.addVideo("1-1", "video2");
+            system.addHolder(4242, "obs", "/dev/video2");
+        }
         Window window({}, package);
         QVERIFY(window.scanned(1));
         auto *label = window.widget<QLabel>("labelDoNotInterrupt");
         auto *progress = window.widget<QProgressBar>("updateProgress");
+        if (setup.startsWith("in use")) {
+            if (setup.endsWith("yes"))
+                boxes.answerNext(QMessageBox::Yes);
+            window.click("updateButton");
+            QVERIFY(boxes.waitForBoxes(1));
+            QCOMPARE(boxes.takeLines(), QStringList {box});
+            box.clear();
+            if (window.starts.count() == 0) {
+                QVERIFY(!setup.endsWith("yes"));
+                QVERIFY(window.dialog.isEnabled());
+                QVERIFY(window.dialog.isPollingInputSignal());
+                QVERIFY(label->isHidden());
+                return;
+            }
+        }
         const bool started = !box.startsWith("warning");
         if (!started) { // the button is disabled then; the command line's update still calls it
             window.invoke("on_updateButton_clicked");
@@ -219,8 +247,9 @@ private slots:
             QVERIFY(label->isHidden());
             return;
         }
-        QVERIFY(window.dialog.isPollingInputSignal());
-        window.click("updateButton");
+        QVERIFY(window.starts.count() || window.dialog.isPollingInputSignal());
+        if (!window.starts.count())
+            window.click("updateButton");
         QCOMPARE(window.starts.count(), 1);
         QVERIFY(!window.dialog.isEnabled());
         QVERIFY(!window.dialog.isPollingInputSignal());

@@ -1,6 +1,10 @@
+#include "fakesystem.h"
 #include "sysfsports.h"
+#include "videousers.h"
 
 #include <QtTest>
+
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(PortLocation)
 
@@ -23,7 +27,8 @@ QString text(const std::optional<PortLocation> &port)
 
 } // namespace
 
-// The companion of a port, read from the "peer" links Linux keeps in sysfs.
+// The companion of a port, read from the "peer" links Linux keeps in sysfs, and the programs
+// holding a device's video nodes.
 class tst_SysfsPorts : public QObject
 {
     Q_OBJECT
@@ -103,6 +108,46 @@ private slots:
             makePort("usb2/2-5", "2-5:1.0", "2-5-port2"));
 
         QCOMPARE(text(SysfsPorts::companionIn(devices.toStdString(), port)), companion);
+    }
+
+    // Who has the video of the device at 2-1 open, on a fake sysfs and /proc: its node is
+    // /dev/video3 (device number 81:3), the device at 2-1.4 behind a hub on that port has
+    // /dev/video5. A holder is "pid program target", "self" for this process.
+    void videoUsers_data()
+    {
+        QTest::addColumn<QStringList>("holders");
+        QTest::addColumn<QString>("users");
+        const auto row = [](const char *name, const QStringList &holders, const char *users) {
+            QTest::newRow(name) << holders << QString(users);
+        };
+        row("one holder", {"4242 obs /dev/video3"}, "obs 4242");
+        row("two holders", {"4243 ffmpeg /dev/video3", "4242 obs /dev/video3"},
+            "obs 4242, ffmpeg 4243");
+        row("none", {"4242 obs /dev/null", "4243 cat /var/log/syslog"}, "");
+        row("this process skipped", {"self me /dev/video3", "4242 obs /dev/video3"}, "obs 4242");
+        row("the node of another device", {"4242 obs /dev/video5"}, "");
+        // /dev/null is 1:3 on every Linux system: a node opened by another name, its number
+        // told by sysfs.
+        row("by device number", {"4242 obs /dev/null"}, "obs 4242");
+    }
+
+    void videoUsers()
+    {
+        QFETCH(QStringList, holders);
+        QFETCH(QString, users);
+        testsupport::FakeSystem system;
+        system.addVideo("2-1", "video3",
+            QString(QTest::currentDataTag()) == "by device number" ? "1:3" : "81:3");
+        system.addVideo("2-1.4", "video5", "81:5");
+        for (const QString &holder : holders) {
+            const QStringList parts = holder.split(' ');
+            system.addHolder(
+                parts[0] == "self" ? ::getpid() : parts[0].toLongLong(), parts[1], parts[2]);
+        }
+        QStringList found;
+        for (const VideoUser &user : usb_video_users(2, {1}))
+            found << QString::fromStdString(user.program) + ' ' + QString::number(user.pid);
+        QCOMPARE(found.join(", "), users);
     }
 };
 

@@ -58,6 +58,7 @@ struct Bus::State {
     std::vector<std::string> misuse;
     std::deque<int> driverScript;
     int driverCalls = 0;
+    std::string accessHint;
     int deviceListError = 0;
     int deviceListFailures = 0;
     int initCount = 0;

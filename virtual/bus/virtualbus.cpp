@@ -171,6 +171,7 @@ void Bus::reset()
     state_->misuse.clear();
     state_->driverScript.clear();
     state_->driverCalls = 0;
+    state_->accessHint.clear();
     state_->deviceListError = 0;
     state_->deviceListFailures = 0;
     state_->observer = nullptr;
@@ -324,6 +325,12 @@ void Bus::scriptDriverInstall(std::vector<int> results)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->driverScript.assign(results.begin(), results.end());
+}
+
+void Bus::scriptAccessHint(std::string hint)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->accessHint = std::move(hint);
 }
 
 int Bus::driverInstallCalls() const

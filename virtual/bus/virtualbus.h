@@ -82,6 +82,8 @@ public:
     // that waits for a driver openable.
     void scriptDriverInstall(std::vector<int> results);
     int driverInstallCalls() const;
+    // What usb_access_hint answers for every device from now on (empty: no hint).
+    void scriptAccessHint(std::string hint);
 
     // --- observation ----------------------------------------------------------------------
     std::vector<TransferRecord> transfers() const;
