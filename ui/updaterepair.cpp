@@ -64,9 +64,13 @@ UpdateRepair::UpdateRepair(QWidget *parent, const DeviceFilter &filter, const QS
     connect(settings, &DeviceSettings::finished, this, &UpdateRepair::onSettingsFinished);
     // The list follows the plug; the rescan button stays for where libusb cannot tell.
     connect(deviceWatch, &DeviceWatch::rescanWanted, this, [this] { rescan(true); });
-    // A failed poll needs no box: its text says "request not supported".
-    connect(inputSignal, &InputSignalPoller::reading, this,
-        [this](const InputSignalReading &reading) { ui->inputSignalLabel->setText(reading.text); });
+    // A failed poll needs no box: its text says "request not supported". A poll answered after
+    // a rescan emptied the list is of a device no longer selected.
+    connect(
+        inputSignal, &InputSignalPoller::reading, this, [this](const InputSignalReading &reading) {
+            if (ui->devicesList->currentRow() >= 0)
+                ui->inputSignalLabel->setText(reading.text);
+        });
     inputSignal->start();
 
     ui->updateProgress->hide();
