@@ -33,6 +33,7 @@ UpdateRepair::UpdateRepair(QWidget *parent, const DeviceFilter &filter, const QS
     , settings(new DeviceSettings(*deviceRequests, this))
     , inputSignal(new InputSignalPoller(
           *deviceRequests, [this](DeviceDescription &desc) { return currentDevice(desc); }, this))
+    , deviceWatch(new DeviceWatch(this))
     , deviceFilter(filter)
     , autoUpdate(autoUpdate)
     , chooseFile([](QWidget *parent, const QString &caption, const QString &folder,
@@ -62,9 +63,15 @@ UpdateRepair::UpdateRepair(QWidget *parent, const DeviceFilter &filter, const QS
     connect(updateJob, &UpdateJob::complete, this, &UpdateRepair::onUpdateComplete);
     connect(updateJob, &UpdateJob::error, this, &UpdateRepair::onUpdateError);
     connect(settings, &DeviceSettings::finished, this, &UpdateRepair::onSettingsFinished);
-    // A failed poll needs no box: its text says "request not supported".
-    connect(inputSignal, &InputSignalPoller::reading, this,
-        [this](const InputSignalReading &reading) { ui->inputSignalLabel->setText(reading.text); });
+    // The list follows the plug; the rescan button stays for where libusb cannot tell.
+    connect(deviceWatch, &DeviceWatch::rescanWanted, this, [this] { rescan(true); });
+    // A failed poll needs no box: its text says "request not supported". A poll answered after
+    // a rescan emptied the list is of a device no longer selected.
+    connect(
+        inputSignal, &InputSignalPoller::reading, this, [this](const InputSignalReading &reading) {
+            if (ui->devicesList->currentRow() >= 0)
+                ui->inputSignalLabel->setText(reading.text);
+        });
     inputSignal->start();
 
     ui->updateProgress->hide();
@@ -126,6 +133,8 @@ void UpdateRepair::warn(const QString &text)
 void UpdateRepair::setConfigReady(bool ready)
 {
     configReady = ready;
+    // Not ready: a request, a scan or an update runs, and a rescan would cut into it.
+    deviceWatch->setBusy(!ready);
     refreshTabs();
     if (ready)
         inputSignal->start();
@@ -161,13 +170,21 @@ bool UpdateRepair::currentDevice(DeviceDescription &out) const
     return true;
 }
 
-void UpdateRepair::rescan()
+void UpdateRepair::rescan(bool keepOutcome)
 {
+    keepingOutcome = keepOutcome;
+    deviceWatch->rescanStarted();
     ui->devicesList->clear();
     ui->inputSignalLabel->setText(tr("device not selected"));
     setConfigReady(false);
-    ui->updateProgress->hide();
+    hideOutcome();
     emit scanner->scan();
+}
+
+void UpdateRepair::hideOutcome()
+{
+    if (!keepingOutcome)
+        ui->updateProgress->hide();
 }
 
 void UpdateRepair::on_rescanDevicesButton_clicked()
@@ -179,7 +196,7 @@ void UpdateRepair::on_devicesList_itemSelectionChanged()
 {
     refreshTabs();
     requestPageData();
-    ui->updateProgress->hide();
+    hideOutcome();
 }
 
 void UpdateRepair::onNewDevice(const DeviceDescription &desc)
@@ -204,14 +221,17 @@ void UpdateRepair::onNewDevice(const DeviceDescription &desc)
 void UpdateRepair::onScanComplete()
 {
     setConfigReady(true);
-    if (ui->devicesList->count() != 1)
+    if (ui->devicesList->count() != 1) {
+        keepingOutcome = false;
         return;
+    }
     // Selecting the row runs the selection handler; repeating its steps is harmless, as a
     // request it started has disabled the tab widget and no second one goes out.
     ui->devicesList->setCurrentRow(0);
     refreshTabs();
     requestPageData();
-    ui->updateProgress->hide();
+    hideOutcome();
+    keepingOutcome = false;
 
     // The command line's update runs once per process, on the first scan that finds exactly
     // one device.

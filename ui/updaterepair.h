@@ -4,6 +4,7 @@
 #include "devicefilter.h"
 #include "devicescanner.h"
 #include "devicesettings.h"
+#include "devicewatch.h"
 #include "inputsignalpoller.h"
 #include "updatejob.h"
 
@@ -80,7 +81,10 @@ private slots:
 
 private:
     void refreshTabs();
-    void rescan();
+    // `keepOutcome`: a finished update's outcome stays shown through the scan (a rescan the
+    // window started by itself, when devices came or went).
+    void rescan(bool keepOutcome = false);
+    void hideOutcome();
     bool currentDevice(DeviceDescription &out) const;
     // Ready: configuration requests may start, and the input signal is polled.
     void setConfigReady(bool ready);
@@ -104,7 +108,9 @@ private:
     DeviceRequests *deviceRequests;
     DeviceSettings *settings;
     InputSignalPoller *inputSignal;
+    DeviceWatch *deviceWatch;
     bool configReady = false;
+    bool keepingOutcome = false;
     bool updateFailed = false;
     // The page whose request `settings` is carrying out, and whether it writes.
     QWidget *settingsPage = nullptr;

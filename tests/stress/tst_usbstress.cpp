@@ -1,6 +1,8 @@
 // Several threads open, talk to and close devices through the USB layer while another thread
 // unplugs and replugs them, as the scanner, configuration and update threads do against a
-// user who pulls cables. Built under ThreadSanitizer in CI; fails on a leak or misuse.
+// user who pulls cables, and the hotplug monitor's thread handles the arrivals and departures
+// (asking each for its descriptor, as the monitor does). Built under ThreadSanitizer in CI;
+// fails on a leak or misuse, or when no arrival or departure reached the callback.
 
 #include "deviceaddressing.h"
 #include "deviceopen.h"
@@ -50,6 +52,15 @@ void work(std::atomic<int> &answered)
     }
 }
 
+int LIBUSB_CALL countEvent(
+    libusb_context *, libusb_device *device, libusb_hotplug_event, void *seen)
+{
+    libusb_device_descriptor descriptor {};
+    if (libusb_get_device_descriptor(device, &descriptor) == 0 && descriptor.idVendor == 0x2B77)
+        ++*static_cast<int *>(seen);
+    return 0;
+}
+
 } // namespace
 
 int main()
@@ -64,6 +75,18 @@ int main()
 
     std::atomic<int> answered {0};
     std::atomic<bool> stop {false};
+    int events = 0;
+    libusb_hotplug_callback_handle callback = 0;
+    libusb_hotplug_register_callback(nullptr,
+        LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT, 0,
+        LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, countEvent,
+        &events, &callback);
+    std::thread hotplug([&] {
+        while (!stop) {
+            timeval round {0, 100000};
+            libusb_handle_events_timeout_completed(nullptr, &round, nullptr);
+        }
+    });
     std::vector<std::thread> workers;
     for (int i = 0; i < kWorkers; ++i)
         workers.emplace_back(work, std::ref(answered));
@@ -79,9 +102,14 @@ int main()
         t.join();
     stop = true;
     chaos.join();
+    libusb_interrupt_event_handler(nullptr);
+    hotplug.join();
+    libusb_hotplug_deregister_callback(nullptr, callback);
 
-    const std::string report = answered ? bus.leakReport() : "no device ever answered";
-    std::printf("%d pings answered\n", answered.load());
+    const std::string report = !answered ? "no device ever answered"
+        : events == 0                    ? "no arrival or departure was handled"
+                                         : bus.leakReport();
+    std::printf("%d pings answered, %d arrivals and departures handled\n", answered.load(), events);
     if (!report.empty()) {
         std::printf("FAIL: %s\n", report.c_str());
         return 1;

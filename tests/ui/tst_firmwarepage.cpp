@@ -1,7 +1,9 @@
 #include "commandline.h"
 #include "fakesystem.h"
+#include "devicewatch.h"
 #include "terminationsignals.h"
 #include "updatepackages.h"
+#include "waitfor.h"
 #include "window.h"
 
 #include <QtTest>
@@ -282,6 +284,58 @@ private slots:
         window.widget<QListWidget>("devicesList")->clearSelection();
         QVERIFY(progress->isHidden());
         QCOMPARE(label->text(), QString(Warning));
+    }
+
+    // A device plugged in during an update is not rescanned while the update runs, but once
+    // it has ended; the update's outcome stays shown through that rescan.
+    void plugDuringUpdate_data()
+    {
+        QTest::addColumn<bool>("failing");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("completed") << false << "Update Completed";
+        QTest::newRow("failed") << true << "Update Error";
+    }
+
+    void plugDuringUpdate()
+    {
+        QFETCH(bool, failing);
+
+        testsupport::ZipPackage zip;
+        const auto device = norby(0x3600, NorbyState::Application);
+        vusb::Bus &bus = vusb::Bus::instance();
+        const auto node = bus.plug(topology.hub, 2, device);
+        if (failing)
+            bus.failRequest(node, {0xC1, 1, -1});
+        // The update waits for a flash that stays busy until the rescan was held back.
+        UpdatePacing pacing = uitest::fastPacing;
+        pacing.flashReadyTimeout = 10s;
+        Window window({}, writeUpdatePackage(zip, "kestrel3"), false, pacing);
+        QVERIFY(window.scanned(1));
+        auto *watch = window.dialog.findChild<DeviceWatch *>();
+        QVERIFY(testsupport::waitFor([&] { return watch->isWatching(); }, 5000));
+        std::atomic<bool> flashReady {false};
+        bus.locked([&] { device->flash().setEmptyStatus(true); });
+        bus.setTransferObserver([&flashReady, device](const vusb::TransferRecord &, auto &) {
+            if (flashReady)
+                device->flash().setEmptyStatus(false);
+        });
+        bus.setRecordTransfers(false); // the polls of the busy flash
+
+        window.click("updateButton");
+        bus.plug(topology.hub, 3, norby(0x3620, NorbyState::Application));
+        QVERIFY(testsupport::waitFor([&] { return watch->heldBack(); }, 5000));
+        QCOMPARE(window.scans.count(), 1);
+        flashReady = true;
+        QVERIFY(window.updated(1));
+        QVERIFY(window.scanned(2));
+        QCOMPARE(window.entries().size(), 2);
+        auto *progress = window.widget<QProgressBar>("updateProgress");
+        QVERIFY(progress->isVisible());
+        QTEST(progress->text(), "outcome");
+        QCOMPARE(boxes.takeLines().join(""),
+            failing ? "critical|Update Error|Error: failed to start FPGA reflashing: "
+                      "LIBUSB_ERROR_PIPE"
+                    : "");
     }
 
     void automaticUpdate_data()

@@ -1,9 +1,13 @@
 #include "contexttranslator.h"
+#include "devicewatch.h"
+#include "waitfor.h"
 #include "window.h"
 
 #include <QtTest>
 #include <QtWidgets>
 #include <libusb.h>
+
+#include <map>
 
 Q_DECLARE_METATYPE(DeviceFilter)
 
@@ -148,6 +152,70 @@ private slots:
         QCOMPARE(window.widget<QLabel>("inputSignalLabel")->text(), QString("device not selected"));
         QVERIFY(window.scanned(2));
         QCOMPARE(window.entries(), first);
+    }
+
+    // The list follows the plug: arrivals and departures of devices the probe table knows are one
+    // rescan once the bus is quiet, however many came and went; a hub, or a platform without
+    // hotplug, leaves the list alone. "+N" plugs the device of root port N, "-N" unplugs it.
+    void followsThePlug_data()
+    {
+        QTest::addColumn<QString>("changes");
+        QTest::addColumn<bool>("hotplug");
+        QTest::addColumn<QStringList>("entries");
+
+        const QString a = "KESTREL3 (A1, 3.2.1) [2b77:3601]";
+        const QString b = "KESTREL3 (B2, 3.2.1) [2b77:3621]";
+        const QString c = "KESTREL3 (C3, ) [2b77:3630] (Soft Repair Mode)";
+        const QString d = "FX3 Boot Loader (FFFFFFFF, ) [04b4:00f3] (Hard Repair Mode)";
+        QTest::newRow("arrival") << "+2" << true << QStringList {a, b};
+        QTest::newRow("departure") << "-1" << true << QStringList {};
+        QTest::newRow("burst, repair ids too") << "+2 +3 -1 +4" << true << QStringList {b, c, d};
+        QTest::newRow("hub") << "+hub" << true << QStringList {a};
+        QTest::newRow("no hotplug") << "+2" << false << QStringList {a};
+    }
+
+    void followsThePlug()
+    {
+        QFETCH(QString, changes);
+        QFETCH(bool, hotplug);
+        QFETCH(QStringList, entries);
+
+        vusb::Bus &bus = vusb::Bus::instance();
+        bus.setHotplugCapable(hotplug);
+        const std::shared_ptr<vdev::NorbyDevice> models[]
+            = {norby(0x3600, NorbyState::Application, "A1"),
+                norby(0x3620, NorbyState::Application, "B2"),
+                norby(0x3630, NorbyState::SoftRepair, "C3"), norby(0x3600, NorbyState::BootLoader)};
+        std::map<int, vusb::NodeId> nodes {{1, bus.plug(topology.root1, 1, models[0])}};
+        Window window;
+        QVERIFY(window.scanned(1));
+        const QStringList first = window.entries();
+        auto *watch = window.dialog.findChild<DeviceWatch *>();
+        QVERIFY(testsupport::waitFor([&] { return watch->isWatching(); }, 5000) || !hotplug);
+        QVERIFY(!watch->isWatching() || hotplug);
+
+        const QStringList steps = changes.split(' ');
+        for (const QString &step : steps) {
+            const int port = step.mid(1).toInt();
+            if (step == "+hub")
+                bus.addHub(topology.root1, 4);
+            else if (step.startsWith('+'))
+                nodes[port] = bus.plug(topology.root1, uint8_t(port), models[port - 1]);
+            else
+                bus.unplug(nodes[port]);
+        }
+        // Each delivery has queued its signal to the window's thread before it counts.
+        const int delivered = hotplug ? int(steps.size()) : 0;
+        QVERIFY(testsupport::waitFor([&] { return bus.hotplugDeliveries() == delivered; }, 5000));
+        QCoreApplication::processEvents();
+        const bool rescan = entries != first;
+        QCOMPARE(watch->pending(), rescan);
+        QVERIFY(window.scanned(rescan ? 2 : 1));
+        QVERIFY(!watch->pending());
+        QStringList listed = window.entries();
+        listed.sort();
+        entries.sort();
+        QCOMPARE(listed, entries);
     }
 };
 

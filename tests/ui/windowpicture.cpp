@@ -1,13 +1,15 @@
 // Draws the window into PNG files where there is no screen to show it on. One source, two
 // programs:
 //
-//     lumexor-window-picture OUTPUT.png [WINDOW-OPTIONS...]
+//     lumexor-window-picture OUTPUT.png [--after-change COMMAND CHANGED.png] [WINDOW-OPTIONS...]
 //     lumexor-screenshot OUTPUT-FOLDER
 //
 // lumexor-window-picture links the system's libusb as lumexor-capture-config does, so started
 // with the drop-in library of build/virtual-usb first on LD_LIBRARY_PATH it sees the devices of
 // LUMEXOR_VIRTUAL_DEVICES with the flash and settings kept in LUMEXOR_VIRTUAL_STATE: scripts/demo
-// shows with it, without a display, the window as the command-line steps left it.
+// shows with it, without a display, the window as the command-line steps left it. With
+// --after-change it then runs COMMAND (a shell command that plugs or unplugs a device, such as
+// scripts/virtual-plug) and draws CHANGED.png once the window's list has followed by itself.
 // WINDOW-OPTIONS are the window's own (-firmware, -vid, -pid, -serial); -update is not followed,
 // as a picture should not flash anything.
 //
@@ -25,6 +27,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QProcess>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -90,6 +93,25 @@ bool draw(UpdateRepair &dialog, const QString &output)
     return save(dialog, output);
 }
 
+#ifndef LUMEXOR_SCREENSHOT_DEVICES
+// Runs `command`, then draws the window once its list has changed and been scanned again, which
+// the window does by itself when the bus reports the change: nobody presses the rescan button.
+bool drawAfterChange(UpdateRepair &dialog, const QString &command, const QString &output)
+{
+    auto *devices = dialog.findChild<QListWidget *>("devicesList");
+    const int listed = devices->count();
+    if (QProcess::execute("/bin/sh", {"-c", command}) != 0) {
+        std::fprintf(stderr, "%s failed\n", qPrintable(command));
+        return false;
+    }
+    // A rescan empties the list first and polls no input signal until it has completed.
+    if (!waitFor([&] { return devices->count() != listed && dialog.isPollingInputSignal(); },
+            "the window to follow the change"))
+        return false;
+    return draw(dialog, output);
+}
+#endif
+
 #ifdef LUMEXOR_SCREENSHOT_DEVICES
 // After the device list: the two settings pages, then an update caught halfway.
 bool drawPages(UpdateRepair &dialog, const QString &folder)
@@ -135,9 +157,17 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationDomain(QString::fromLatin1(identity::OrganizationDomain));
     registerUsbMetaTypes();
 
-    // The window's parser takes its first argument for the program's name: here the output.
-    CommandLine line = parseCommandLine(argc - 1, argv + 1);
     const QString output = QString::fromLocal8Bit(argv[1]);
+    QString change, changed;
+    int skip = 1;
+    if (argc >= 5 && argv[2] == QLatin1String("--after-change")) {
+        change = QString::fromLocal8Bit(argv[3]);
+        changed = QString::fromLocal8Bit(argv[4]);
+        skip = 4;
+    }
+    // The window's parser takes its first argument for the program's name: here the last one
+    // of the picture's own.
+    CommandLine line = parseCommandLine(argc - skip, argv + skip);
     UpdatePacing pacing;
 #ifdef LUMEXOR_SCREENSHOT_DEVICES
     // The devices of the demo's example file, on the bus the drop-in library would build.
@@ -164,7 +194,8 @@ int main(int argc, char *argv[])
 #ifdef LUMEXOR_SCREENSHOT_DEVICES
         drawn = draw(dialog, output + "/screenshot.png") && drawPages(dialog, output);
 #else
-        drawn = draw(dialog, output);
+        drawn = draw(dialog, output)
+            && (change.isEmpty() || drawAfterChange(dialog, change, changed));
 #endif
     }
     const QStringList unexpected = boxes.takeLines();

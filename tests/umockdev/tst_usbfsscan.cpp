@@ -1,6 +1,8 @@
 // The scanner on the real libusb: devices in every state behind hubs, a kernel driver on the
-// capture interface, and a device node the process may not open.
+// capture interface, a device node the process may not open, and the hotplug monitor fed by
+// the test bed's uevents.
 
+#include "hotplugmonitor.h"
 #include "norbydevice.h"
 #include "scanrecorder.h"
 #include "tier.h"
@@ -8,6 +10,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <optional>
 
 using testsupport::norby;
 using vdev::NorbyDevice;
@@ -80,6 +83,34 @@ private slots:
         QCOMPARE(bus().boundDriver(app), std::string("uvcvideo"));
         QCOMPARE(tier::driverCalls(bus(), audio),
             QStringList({"getdriver 0 -> ENODATA", "claim 0", "urb c0 c8", "release 0"}));
+    }
+
+    // libusb's hotplug callback, called for the "add" and "remove" uevents of the test bed: a
+    // capture device's arrival and departure are reported (a hub's are not), and the scan each
+    // one asks for lists what is there now.
+    void followsThePlug()
+    {
+        const tier::Topology t = tier::Topology::build(bus());
+        DeviceScanner scanner;
+        testsupport::ScanRecorder rec(scanner);
+        std::optional<HotplugMonitor> monitor;
+        monitor.emplace();
+        QVERIFY(QTest::qWaitFor([&] { return monitor->isWatching(); }, 5000));
+        QSignalSpy events(&*monitor, &HotplugMonitor::deviceArrivedOrLeft);
+
+        bus().addHub(t.root3, 2);
+        const usbfs::NodeId node = bus().plug(t.hub3, 1, norby(0x3620, NorbyState::Application));
+        QVERIFY(QTest::qWaitFor([&] { return events.count() == 1; }, 5000));
+        emit scanner.scan();
+        QVERIFY(rec.waitForCompletes(1));
+        bus().unplug(node);
+        QVERIFY(QTest::qWaitFor([&] { return events.count() == 2; }, 5000));
+        emit scanner.scan();
+        QVERIFY(rec.waitForCompletes(2));
+        QCOMPARE(rec.events, QStringList({"device 3621", "complete", "complete"}));
+        QCOMPARE(events.count(), 2);
+        // Gone before libusb_exit, which the monitor's thread must not outlive.
+        monitor.reset();
     }
 };
 

@@ -6,7 +6,10 @@
 #include "tree.h"
 #include "virtualbus.h"
 
+#include <libusb.h>
+
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -34,6 +37,26 @@ struct libusb_device_handle {
 };
 
 namespace vusb {
+
+// libusb's hotplug notification (hotplug.cpp): the registered callbacks, and the arrivals and
+// departures that wait for the next event handling, each holding a reference on its device.
+struct HotplugCallback {
+    int handle = 0;
+    int events = 0;
+    int vendorId = LIBUSB_HOTPLUG_MATCH_ANY;
+    int productId = LIBUSB_HOTPLUG_MATCH_ANY;
+    int deviceClass = LIBUSB_HOTPLUG_MATCH_ANY;
+    libusb_hotplug_callback_fn function = nullptr;
+    void *userData = nullptr;
+};
+struct Hotplug {
+    bool capable = true;
+    int nextHandle = 1;
+    std::vector<HotplugCallback> callbacks;
+    std::deque<std::pair<libusb_device *, libusb_hotplug_event>> events;
+    bool interrupted = false;
+    int delivered = 0;
+};
 
 // What the libusb emulation publishes for a place of the tree.
 struct Node {
@@ -63,6 +86,9 @@ struct Bus::State {
     int deviceListFailures = 0;
     int initCount = 0;
     TransferObserver observer;
+    Hotplug hotplug;
+    // Wakes a thread in libusb_handle_events_timeout_completed.
+    std::condition_variable eventsChanged;
 
     // Both throw std::out_of_range for an id the tree never gave.
     Node &node(NodeId id);
@@ -71,6 +97,8 @@ struct Bus::State {
     void enumerate(NodeId id);
     void detach(NodeId id);
     void processArrivals();
+    // Queues the arrival or departure for the hotplug callbacks, if any are registered.
+    void noteHotplug(libusb_device *device, libusb_hotplug_event event);
     // The device leaves the bus to restart and comes back as `restart` says.
     void scheduleReturn(NodeId id, const vdev::Reenumeration &restart);
     void ref(libusb_device *device);

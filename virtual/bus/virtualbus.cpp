@@ -101,6 +101,7 @@ void Bus::State::enumerate(NodeId id)
     ref(device.get()); // the bus's own reference while attached
     n.current = device.get();
     n.returning = false;
+    noteHotplug(device.get(), LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED);
     devices.push_back(std::move(device));
 }
 
@@ -115,6 +116,7 @@ void Bus::State::detach(NodeId id)
     if (libusb_device *device = n.current) {
         n.current = nullptr;
         device->attached = false;
+        noteHotplug(device, LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT);
         unrefInternal(device);
     }
 }
@@ -167,6 +169,7 @@ void Bus::reset()
     std::swap(state_->nodes, fresh->nodes);
     std::swap(state_->devices, fresh->devices);
     std::swap(state_->handles, fresh->handles);
+    std::swap(state_->hotplug, fresh->hotplug);
     state_->lists.clear();
     state_->misuse.clear();
     state_->driverScript.clear();

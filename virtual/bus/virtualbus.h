@@ -77,6 +77,15 @@ public:
     void unplugAfterTransfers(NodeId node, int transfers);
     void setKernelDriverActive(NodeId node, bool active);
 
+    // --- hotplug (hotplug.cpp) ------------------------------------------------------------
+    // Whether libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) says yes, as libusb does on Linux
+    // (the default); without it registering a hotplug callback fails. Every plug, unplug and
+    // restart is an arrival or departure for the callbacks, delivered by the next
+    // libusb_handle_events_timeout_completed.
+    void setHotplugCapable(bool capable);
+    // Arrivals and departures delivered so far: every callback they matched has returned.
+    int hotplugDeliveries() const;
+
     // --- the install_winusb_driver double ---------------------------------------------------
     // Results handed out in order; -1 once the script is used up. A 0 makes every device
     // that waits for a driver openable.
