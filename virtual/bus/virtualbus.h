@@ -76,6 +76,8 @@ public:
     // The device drops off the bus right after its n-th transfer from now.
     void unplugAfterTransfers(NodeId node, int transfers);
     void setKernelDriverActive(NodeId node, bool active);
+    // How often product code detached the kernel driver of `node`.
+    int kernelDriverDetaches(NodeId node) const;
 
     // --- the install_winusb_driver double ---------------------------------------------------
     // Results handed out in order; -1 once the script is used up. A 0 makes every device
