@@ -40,9 +40,10 @@ bool hasUserModes(const QString &version)
 // else with the interface claimed. Success when the device answers.
 ProbeResult ping(libusb_device_handle *handle)
 {
+    const int active = libusb_kernel_driver_active(handle, Interface);
     bool beside = false;
 #ifdef __linux__
-    beside = libusb_kernel_driver_active(handle, Interface) == 1;
+    beside = active == 1;
 #endif
     bool detached = false;
     if (beside) {
@@ -50,8 +51,7 @@ ProbeResult ping(libusb_device_handle *handle)
     } else {
         // Anything but a clear "no kernel driver" (also "can't tell") gets a detach attempt;
         // only a driver that was actually detached is given back afterwards.
-        detached = libusb_kernel_driver_active(handle, Interface) != 0
-            && libusb_detach_kernel_driver(handle, Interface) == 0;
+        detached = active != 0 && libusb_detach_kernel_driver(handle, Interface) == 0;
         qCDebug(defaultLog) << "Claim interface:" << Interface;
         // A busy interface is in use by another handle (claimInterfaceWhenFree waits a moment
         // for it): the probe fails without a driver installation, which cannot free it and on

@@ -81,12 +81,14 @@ libusb_device_handle *openHandle(const DeviceDescription &desc)
     return handle;
 }
 
-libusb_device_handle *claimOpened(libusb_device_handle *handle, const DeviceDescription &desc)
+// `active`: what libusb_kernel_driver_active said of the interface.
+libusb_device_handle *claimOpened(
+    libusb_device_handle *handle, const DeviceDescription &desc, int active)
 {
     // Anything but a clear "no kernel driver" (including "can't tell") gets a detach attempt;
     // on platforms without kernel drivers the detach fails harmlessly.
-    const bool detached = libusb_kernel_driver_active(handle, desc.interfaceNumber) != 0
-        && libusb_detach_kernel_driver(handle, desc.interfaceNumber) == 0;
+    const bool detached
+        = active != 0 && libusb_detach_kernel_driver(handle, desc.interfaceNumber) == 0;
 
     const int rc = claimInterfaceWhenFree(handle, desc.interfaceNumber);
     if (rc != 0) {
@@ -106,7 +108,9 @@ libusb_device_handle *claimOpened(libusb_device_handle *handle, const DeviceDesc
 libusb_device_handle *device_open(const DeviceDescription &desc)
 {
     libusb_device_handle *handle = openHandle(desc);
-    return handle ? claimOpened(handle, desc) : nullptr;
+    return handle
+        ? claimOpened(handle, desc, libusb_kernel_driver_active(handle, desc.interfaceNumber))
+        : nullptr;
 }
 
 libusb_device_handle *device_open_for_requests(const DeviceDescription &desc, DeviceAccess &access)
@@ -115,18 +119,19 @@ libusb_device_handle *device_open_for_requests(const DeviceDescription &desc, De
     libusb_device_handle *handle = openHandle(desc);
     if (!handle)
         return nullptr;
+    const int active = libusb_kernel_driver_active(handle, desc.interfaceNumber);
 #ifdef __linux__
     // usbfs passes vendor requests to the device on an open file without a claim; only
     // standard and class requests to an interface need it. Detaching the video driver for them
     // would stop any capture running and renumber its video node.
-    if (libusb_kernel_driver_active(handle, desc.interfaceNumber) == 1) {
+    if (active == 1) {
         usbProgressLog() << "Kernel driver bound to interface " << desc.interfaceNumber
                          << ": requests go beside it, interface not claimed" << std::endl;
         access = DeviceAccess::BesideKernelDriver;
         return handle;
     }
 #endif
-    return claimOpened(handle, desc);
+    return claimOpened(handle, desc, active);
 }
 
 void device_close(libusb_device_handle *handle, const DeviceDescription &desc)
