@@ -45,10 +45,6 @@ libusb_device_handle *searchAndOpen(
     return nullptr;
 }
 
-} // namespace
-
-namespace {
-
 // Finds and opens the device of `desc`, without touching its interface.
 libusb_device_handle *openHandle(const DeviceDescription &desc)
 {

@@ -26,8 +26,9 @@ enum class DeviceAccess {
 // BesideKernelDriver); otherwise the interface is claimed as device_open does.
 libusb_device_handle *device_open_for_requests(const DeviceDescription &desc, DeviceAccess &access);
 
-// Owns a handle from device_open together with the description it was opened from, and
-// closes it with device_close when it goes away.
+// Owns a handle from device_open (or device_open_for_requests) together with the description it
+// was opened from, and closes it when it goes away: with device_close, or beside a kernel driver
+// with libusb_close alone.
 class OpenedDevice
 {
 public:
