@@ -29,6 +29,7 @@ void DevicePlaceLock::release() { }
 
 #else
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -103,8 +104,11 @@ DevicePlaceLock::Outcome DevicePlaceLock::acquire(
     holder_ = PlaceHolder();
     const std::string folder = lockFolder();
     if (folder.empty()) {
-        usbProgressLog() << "No folder for the device lock of " << place << ": going on without it"
-                         << std::endl;
+        // Said once: the input-signal poll would repeat it every two seconds.
+        static std::atomic_flag said = ATOMIC_FLAG_INIT;
+        if (!said.test_and_set())
+            usbProgressLog() << "No folder for the device locks: going on without them"
+                             << std::endl;
         return Outcome::Unlocked;
     }
     const std::string path = folder + '/' + place + ".lock";
