@@ -3,10 +3,13 @@
 #include "accesshinttext.h"
 #include "controlrequest.h"
 #include "deviceopen.h"
+#include "deviceplacelock.h"
+#include "placebusytext.h"
 #include "usberrortext.h"
 
 #include <libusb.h>
 
+#include <chrono>
 #include <optional>
 
 namespace {
@@ -35,12 +38,24 @@ private:
     }
 };
 
+// A request waits this long for another holder of the device's place (an update ends the wait
+// at once): a probe or another request holds it for a few transfers.
+constexpr std::chrono::milliseconds placeWait {1500};
+
 // One request on the device, opened for it alone and closed again before the result goes out:
-// the engine never keeps a device open between requests. Nothing when it cannot be opened.
+// the engine never keeps a device open between requests. Nothing when the place is busy (then
+// `busy` says why) or the device cannot be opened.
 std::optional<int> transferOnce(const DeviceDescription &desc, uint8_t requestType, uint8_t request,
-    const ConfigDeviceDataPtr &ptr, uint16_t size, uint16_t index, uint16_t value)
+    const ConfigDeviceDataPtr &ptr, uint16_t size, uint16_t index, uint16_t value, QString &busy)
 {
-    OpenedDevice device = OpenedDevice::open(desc);
+    DevicePlaceLock place;
+    if (place.acquire(DevicePlaceLock::placeName(desc.busNumber, desc.portPath),
+            DevicePlaceLock::Request, placeWait)
+        == DevicePlaceLock::Outcome::Busy) {
+        busy = placeBusyText(place.holder());
+        return std::nullopt;
+    }
+    OpenedDevice device = OpenedDevice::openForRequests(desc);
     if (!device)
         return std::nullopt;
     // Without a buffer the library would read or write through a null pointer.
@@ -53,10 +68,11 @@ std::optional<int> transferOnce(const DeviceDescription &desc, uint8_t requestTy
 void Worker::getConfigDeviceData(const DeviceDescription &desc, uint8_t request,
     const ConfigDeviceDataPtr &ptr, uint16_t size, uint16_t index, uint16_t value)
 {
+    QString busy;
     const std::optional<int> rc
-        = transferOnce(desc, ControlRequest::VendorIn, request, ptr, size, index, value);
+        = transferOnce(desc, ControlRequest::VendorIn, request, ptr, size, index, value, busy);
     if (!rc) {
-        emit error(request, accessText(desc));
+        emit error(request, busy.isEmpty() ? accessText(desc) : busy);
         emit getComplete(request, ConfigDeviceDataPtr(), 0);
         return;
     }
@@ -74,12 +90,13 @@ void Worker::getConfigDeviceData(const DeviceDescription &desc, uint8_t request,
 void Worker::setConfigDeviceData(const DeviceDescription &desc, uint8_t request,
     const ConfigDeviceDataPtr &ptr, uint16_t size, uint16_t index, uint16_t value)
 {
+    QString busy;
     const std::optional<int> rc
-        = transferOnce(desc, ControlRequest::VendorOut, request, ptr, size, index, value);
+        = transferOnce(desc, ControlRequest::VendorOut, request, ptr, size, index, value, busy);
     if (!rc) {
         // Completed as a read: the requesters treat a null read completion as "no answer"
         // and become ready again on it.
-        emit error(request, accessText(desc));
+        emit error(request, busy.isEmpty() ? accessText(desc) : busy);
         emit getComplete(request, ConfigDeviceDataPtr(), 0);
         return;
     }

@@ -3,8 +3,10 @@
 #include "accesshinttext.h"
 #include "debuglog.h"
 #include "devicecompat.h"
+#include "deviceplacelock.h"
 #include "packagecheck.h"
 #include "packagepath.h"
+#include "placebusytext.h"
 #include "productidentify.h"
 #include "repairdevice.h"
 #include "sleepinhibitor.h"
@@ -13,9 +15,16 @@
 #include "updatesteps.h"
 #include "ziparchive.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 
+#include <chrono>
+
 namespace {
+
+// A request or a probe holds the device's place for a few transfers; the update waits that
+// long for it.
+constexpr std::chrono::milliseconds placeWait {2000};
 
 class Worker : public QObject
 {
@@ -159,6 +168,23 @@ int Worker::run(const DeviceDescription &desc, const QString &shown, QByteArray 
     run.sandboxIds = run.product.info->sandboxIds;
     report(UpdatePlan::PackageChecked);
 
+    // The place stays locked for the whole run, also while a repair's restarts take the device
+    // off its port: requests and probes of this and other processes keep off, and a second
+    // update of the place is refused at once.
+    DevicePlaceLock place;
+    if (place.acquire(DevicePlaceLock::placeName(desc.busNumber, desc.portPath),
+            DevicePlaceLock::Update, placeWait)
+        == DevicePlaceLock::Outcome::Busy) {
+        const PlaceHolder &holder = place.holder();
+        if (holder.purpose == DevicePlaceLock::Update)
+            emit error(
+                QCoreApplication::translate(
+                    "Worker", "Error: another update of this device is running: %1 (process %2)")
+                    .arg(QString::fromStdString(holder.program), QString::number(holder.pid)));
+        else
+            emit error(placeBusyText(holder));
+        return -1;
+    }
     run.device = OpenedDevice::open(desc);
     if (!run.device) {
         emit error(withAccessHint(

@@ -45,9 +45,8 @@ libusb_device_handle *searchAndOpen(
     return nullptr;
 }
 
-} // namespace
-
-libusb_device_handle *device_open(const DeviceDescription &desc)
+// Finds and opens the device of `desc`, without touching its interface.
+libusb_device_handle *openHandle(const DeviceDescription &desc)
 {
     UsbDeviceRef candidate;
     libusb_device_handle *handle = nullptr;
@@ -75,11 +74,17 @@ libusb_device_handle *device_open(const DeviceDescription &desc)
         return nullptr;
     }
     usbProgressLog() << "Device opened." << std::endl;
+    return handle;
+}
 
+// `active`: what libusb_kernel_driver_active said of the interface.
+libusb_device_handle *claimOpened(
+    libusb_device_handle *handle, const DeviceDescription &desc, int active)
+{
     // Anything but a clear "no kernel driver" (including "can't tell") gets a detach attempt;
     // on platforms without kernel drivers the detach fails harmlessly.
-    const bool detached = libusb_kernel_driver_active(handle, desc.interfaceNumber) != 0
-        && libusb_detach_kernel_driver(handle, desc.interfaceNumber) == 0;
+    const bool detached
+        = active != 0 && libusb_detach_kernel_driver(handle, desc.interfaceNumber) == 0;
 
     const int rc = claimInterfaceWhenFree(handle, desc.interfaceNumber);
     if (rc != 0) {
@@ -94,6 +99,37 @@ libusb_device_handle *device_open(const DeviceDescription &desc)
     return handle;
 }
 
+} // namespace
+
+libusb_device_handle *device_open(const DeviceDescription &desc)
+{
+    libusb_device_handle *handle = openHandle(desc);
+    return handle
+        ? claimOpened(handle, desc, libusb_kernel_driver_active(handle, desc.interfaceNumber))
+        : nullptr;
+}
+
+libusb_device_handle *device_open_for_requests(const DeviceDescription &desc, DeviceAccess &access)
+{
+    access = DeviceAccess::Claimed;
+    libusb_device_handle *handle = openHandle(desc);
+    if (!handle)
+        return nullptr;
+    const int active = libusb_kernel_driver_active(handle, desc.interfaceNumber);
+#ifdef __linux__
+    // usbfs passes vendor requests to the device on an open file without a claim; only
+    // standard and class requests to an interface need it. Detaching the video driver for them
+    // would stop any capture running and renumber its video node.
+    if (active == 1) {
+        usbProgressLog() << "Kernel driver bound to interface " << desc.interfaceNumber
+                         << ": requests go beside it, interface not claimed" << std::endl;
+        access = DeviceAccess::BesideKernelDriver;
+        return handle;
+    }
+#endif
+    return claimOpened(handle, desc, active);
+}
+
 void device_close(libusb_device_handle *handle, const DeviceDescription &desc)
 {
     if (!handle)
@@ -106,15 +142,18 @@ void device_close(libusb_device_handle *handle, const DeviceDescription &desc)
     libusb_close(handle);
 }
 
-OpenedDevice::OpenedDevice(libusb_device_handle *handle, DeviceDescription desc)
+OpenedDevice::OpenedDevice(
+    libusb_device_handle *handle, DeviceDescription desc, DeviceAccess access)
     : handle_(handle)
     , desc_(std::move(desc))
+    , access_(access)
 {
 }
 
 OpenedDevice::OpenedDevice(OpenedDevice &&other) noexcept
     : handle_(std::exchange(other.handle_, nullptr))
     , desc_(std::move(other.desc_))
+    , access_(other.access_)
 {
 }
 
@@ -124,6 +163,7 @@ OpenedDevice &OpenedDevice::operator=(OpenedDevice &&other) noexcept
         close();
         handle_ = std::exchange(other.handle_, nullptr);
         desc_ = std::move(other.desc_);
+        access_ = other.access_;
     }
     return *this;
 }
@@ -138,7 +178,19 @@ OpenedDevice OpenedDevice::open(const DeviceDescription &desc)
     return OpenedDevice(device_open(desc), desc);
 }
 
+OpenedDevice OpenedDevice::openForRequests(const DeviceDescription &desc)
+{
+    DeviceAccess access = DeviceAccess::Claimed;
+    libusb_device_handle *handle = device_open_for_requests(desc, access);
+    return OpenedDevice(handle, desc, access);
+}
+
 void OpenedDevice::close()
 {
-    device_close(std::exchange(handle_, nullptr), desc_);
+    libusb_device_handle *handle = std::exchange(handle_, nullptr);
+    // Beside a kernel driver nothing was claimed or detached: there is nothing to give back.
+    if (handle && access_ == DeviceAccess::BesideKernelDriver)
+        libusb_close(handle);
+    else
+        device_close(handle, desc_);
 }

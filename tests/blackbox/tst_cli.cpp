@@ -394,6 +394,35 @@ private slots:
                 cli.out.constData());
         }
     }
+
+    // Two runs of the tool update one device: the second, started while the first is held in
+    // its flash (stopped), is refused at once naming the first and sends the device nothing;
+    // the first completes, and the device holds the package once.
+    void twoUpdatesOfOneDevice()
+    {
+        DropInRun first(threeDevices);
+        DropInRun second;
+        second.env = first.env; // the same devices, state and runtime folder
+        second.env.insert("LUMEXOR_VIRTUAL_LOG", second.dir.filePath("transfers.log"));
+        const QStringList args {"update", sample("kestrel3"), "--port", "2-1.2"};
+        QVERIFY(first.start(args));
+        const pid_t pid = pid_t(first.process.processId());
+        QVERIFY(QTest::qWaitFor([&] { return first.out.contains("% FPGA image"); }, 30000));
+        ::kill(pid, SIGSTOP);
+        QCOMPARE(second.run(args), 1);
+        ::kill(pid, SIGCONT);
+        QVERIFY2(second.err.contains(QString("Error: another update of this device is running: "
+                                             "lumexor-capture-cli (process %1)")
+                                         .arg(pid)
+                                         .toUtf8()),
+            second.err.constData());
+        QCOMPARE(first.finish(), 0);
+        QVERIFY2(first.out.contains("Update completed"), first.out.constData());
+        QCOMPARE(first.images("2-1.2"), packageImages(sample("kestrel3"), "kestrel3"));
+        QFile log(second.dir.filePath("transfers.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(!log.readAll().contains("2-1.2 "));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_Cli)

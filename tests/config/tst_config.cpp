@@ -3,6 +3,7 @@
 #include "configdevicetask.h"
 #include "configresults.h"
 #include "contexttranslator.h"
+#include "deviceplacelock.h"
 #include "inputstatustext.h"
 #include "norbydevice.h"
 
@@ -72,7 +73,9 @@ struct Rig {
     }
 };
 
-enum class Fault { None, Unplugged, Stall, NoBuffer };
+// KernelDriver: one is bound to the interface. PlaceHeld: this process holds the device's
+// place for another request a moment longer; PlaceUpdating: for an update.
+enum class Fault { None, Unplugged, Stall, NoBuffer, KernelDriver, PlaceHeld, PlaceUpdating };
 
 // A status as the device sends it; a text as long as its field has no NUL.
 QByteArray record(const char *description, const char *label, uint32_t milliHz, uint16_t width,
@@ -135,6 +138,18 @@ private slots:
             {"179 error: Error setting device flags: Pipe error", "179 set"});
         row("read, no buffer", 0, false, 0xE2, Fault::NoBuffer, 0,
             {"226 " + retrieving.arg(226) + "Invalid parameter", "226 get null 0"});
+        // Beside the video driver, which keeps the interface all along.
+        row("write beside a kernel driver", 2, true, 0xB3, Fault::KernelDriver, 2, {"179 set"});
+        row("read beside a kernel driver", 0, false, 0xE2, Fault::KernelDriver, 0,
+            {"226 get 00 00 00 00 00 5"});
+        // A request waits for another one's place, but not for an update's.
+        row("read after another request", 0, false, 0xE2, Fault::PlaceHeld, 0,
+            {"226 get 00 00 00 00 00 5"});
+        row("write during an update", 0, true, 0xE3, Fault::PlaceUpdating, 0,
+            {"227 error: Device busy: tst_config (process "
+                    + QString::number(QCoreApplication::applicationPid())
+                    + ") is using it for: firmware update",
+                "227 get null 0"});
     }
 
     void results()
@@ -156,6 +171,13 @@ private slots:
             rig.bus.failRequest(rig.node, {uint8_t(request), 1, 1, vdev::Pipe});
         else if (fault == Fault::NoBuffer)
             ptr.reset();
+        rig.bus.setKernelDriverActive(rig.node, fault == Fault::KernelDriver);
+        DevicePlaceLock place;
+        if (fault == Fault::PlaceHeld || fault == Fault::PlaceUpdating)
+            place.acquire(DevicePlaceLock::placeName(rig.desc.busNumber, rig.desc.portPath),
+                fault == Fault::PlaceHeld ? DevicePlaceLock::Request : DevicePlaceLock::Update, {});
+        if (fault == Fault::PlaceHeld)
+            QTimer::singleShot(200, [&place] { place.release(); });
         const auto signal = write ? &ConfigDeviceBase::setConfigDeviceData
                                   : &ConfigDeviceBase::getConfigDeviceData;
         emit(actions.at(size_t(issuer))->*signal)(rig.desc, uint8_t(request), ptr, 5, 0, 0);
@@ -164,6 +186,9 @@ private slots:
 
         for (int i = 0; i < 3; ++i)
             QCOMPARE(recorders[i].lines, i == keeper ? lines : QStringList());
+        QCOMPARE(rig.bus.kernelDriverDetaches(rig.node), 0);
+        if (fault != Fault::Unplugged)
+            QCOMPARE(testsupport::kernelDriverActive(rig.node), int(fault == Fault::KernelDriver));
         const std::vector<uint8_t> asked(size_t(lines.size()), uint8_t(request));
         QVERIFY(rig.flags.asked == asked && rig.input.asked == asked && rig.modes.asked == asked);
     }

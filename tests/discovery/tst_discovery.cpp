@@ -1,5 +1,6 @@
 #include "buschecks.h"
 #include "contexttranslator.h"
+#include "deviceplacelock.h"
 #include "devicescanner.h"
 #include "logcapture.h"
 #include "norbydevice.h"
@@ -85,9 +86,10 @@ private slots:
     }
 
     // One probe, the one the table picks for the device, plugged behind the hub with a kernel
-    // driver bound. Besides applySetup's, `setup` makes the device ("version:<text>",
-    // "version-stalls", "no-serial"), sets the install flag ("flag") or scripts the driver
-    // installation ("install:<result>"). A probe that succeeds is described as
+    // driver bound (the ping goes beside it) unless "unbound" (it claims the interface). Besides
+    // applySetup's, `setup` makes the device ("version:<text>", "version-stalls", "no-serial"),
+    // sets the install flag ("flag"), scripts the driver installation ("install:<result>") or
+    // holds the device's place for an update ("updating"). A probe that succeeds is described as
     // "mode|modeText|serial|version| capabilities"; one that fails by the tail of its log.
     void probes_data()
     {
@@ -132,16 +134,19 @@ private slots:
         row("capture: rule installed, access refused", 0x3600, app, "open:-3 install:-1",
             ProbeResult::AccessDenied, 1)
             << L {install};
-        row("capture: claim fails", 0x3600, app, "claim:-1", installed, 1)
+        row("capture: claim fails", 0x3600, app, "claim:-1 unbound", installed, 1)
             << L {"Claim interface: 0", "Error claim usb interface:  -1", install};
         // Another handle holds the interface: no driver can help.
-        row("capture: interface in use", 0x3600, app, "claim:-6", error)
+        row("capture: interface in use", 0x3600, app, "claim:-6 unbound", error)
             << L {"Claim interface: 0", "Error claim usb interface:  -6"};
+        const QString beside = "Kernel driver bound: ping beside it, interface not claimed";
         row("audio: no ping answer", 0x3620, app, "ping:-9", error)
-            << L {"Claim interface: 0", "Ping device: -9"};
+            << L {beside, "Ping device: -9"};
         // -1 is a failure like any other negative result, not an answer.
-        row("capture: ping fails with an I/O error", 0x3600, app, "ping:-1", error)
+        row("capture: ping fails with an I/O error", 0x3600, app, "ping:-1 unbound", error)
             << L {"Claim interface: 0", "Ping device: -1"};
+        // Its update owns the device: listed as its descriptors say, never pinged.
+        row("capture being updated", 0x3600, app, "updating") << L {"0||A1B2C3D4|3.2.1|17"};
         row("soft: unsupported, flag clear", 0x3620, soft, "open:-12", error)
             << L {"Probe Soft", "Product string id: 2", "Serial number string id: 4", unsupported};
         row("soft: unsupported, flag set", 0x3620, soft, "open:-12 flag", installed, 1)
@@ -173,7 +178,12 @@ private slots:
             config.serial.reset();
         const auto model = std::make_shared<NorbyDevice>(config);
         const vusb::NodeId node = bus.plug(topology_.hub, 1, model);
-        bus.setKernelDriverActive(node, true);
+        const bool bound = !setup.contains("unbound");
+        bus.setKernelDriverActive(node, bound);
+        DevicePlaceLock place;
+        if (setup.contains("updating"))
+            place.acquire(DevicePlaceLock::placeName(bus.busNumber(node), bus.portPath(node)),
+                DevicePlaceLock::Update, {});
         const UsbDeviceRef device = testsupport::deviceOf(node);
         const ProbeEntry *entry
             = findProbe(model->identity().vendorId, model->identity().productId);
@@ -191,7 +201,7 @@ private slots:
             // A failed probe describes nothing, and leaves the device as it found it.
             QVERIFY(desc.vendorId == 0 && desc.mode == Normal && desc.capabilities == 0);
             QVERIFY(desc.modeText.isEmpty() && !desc.parent);
-            QVERIFY(testsupport::kernelDriverActive(node) != 0);
+            QVERIFY(testsupport::kernelDriverActive(node) != (bound ? 0 : 1));
             return;
         }
         QCOMPARE(QStringList {QString("%1|%2|%3|%4|%5")
@@ -201,11 +211,13 @@ private slots:
             outcome);
         QCOMPARE(desc.product,
             QString(state == NorbyState::BootLoader ? "FX3 Boot Loader" : "KESTREL3"));
-        // Only a capture device is pinged, and its kernel driver is back afterwards.
+        // Only a capture device is pinged (not while it is updated), beside its kernel driver.
         QCOMPARE(testsupport::wire(node),
-            state == NorbyState::Application ? QStringList {"c0 c8 0 0 1 1000: 01"}
-                                             : QStringList());
+            state == NorbyState::Application && !setup.contains("updating")
+                ? QStringList {"c0 c8 0 0 1 1000: 01"}
+                : QStringList());
         QCOMPARE(testsupport::kernelDriverActive(node), 1);
+        QCOMPARE(bus.kernelDriverDetaches(node), 0);
     }
 
     // One device of every id the tool knows, and a twin of the first on another port, spread

@@ -34,6 +34,13 @@ inline void libusbExchangeRows()
         << "driver attach" << QList<int> {busy};
     QTest::newRow("detach, claim, release, attach")
         << "driver detach claim active release attach active" << QList<int> {0, 0, 0, 0, 0, 1};
+    // usbfs takes a standard or class request to an interface only from a file holding it: a
+    // free one is claimed on the way, one a kernel driver keeps refuses it (the submission's
+    // EBUSY is libusb's I/O error). Vendor requests to the device pass either way.
+    QTest::newRow("class request beside a kernel driver")
+        << "driver class transfer" << QList<int> {LIBUSB_ERROR_IO, 1};
+    QTest::newRow("class request claims a free interface")
+        << "class other" << QList<int> {LIBUSB_ERROR_PIPE, busy};
     QTest::newRow("attach with no driver to bind")
         << "claim release attach" << QList<int> {0, 0, notFound};
     // libusb's Linux backend sends at most 4096 bytes of data in one control transfer (an EDID
@@ -119,6 +126,8 @@ inline void checkLibusbExchange(
             results << transfer(0x40, 0xD4, 0);
         else if (step == "transfer")
             results << transfer(0xC0, 0xC8, 1);
+        else if (step == "class") // a video class GET_CUR to interface 0
+            results << transfer(0xA1, 0x81, 1);
         else if (step.startsWith("string")) {
             std::vector<unsigned char> ascii(step.mid(6).toUInt(), 0xFF);
             results << libusb_get_string_descriptor_ascii(

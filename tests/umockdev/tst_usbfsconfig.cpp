@@ -6,6 +6,7 @@
 #include "configdevicetask.h"
 #include "configresults.h"
 #include "norbydevice.h"
+#include "scanrecorder.h"
 #include "tier.h"
 
 #include <QtTest>
@@ -60,6 +61,56 @@ private slots:
                 "40 e3 0 0 1: 04 -> 1", "c0 b3 0 3 5:  -> -9"}));
         const std::vector<std::string> calls = bus().calls(node);
         QCOMPARE(int(std::count(calls.begin(), calls.end(), "open")), 6);
+    }
+
+    // A capture application records through uvcvideo while the window scans, reads the settings
+    // and polls the input signal: every request goes beside the driver, which is never
+    // disconnected, and each is answered. The emulation refuses a class request on an interface
+    // it holds (tst_usbfsrules), so a claim would show. LUMEXOR_TIER_MINUTE=1: a minute of
+    // polling at the window's pace, its usbfs calls and transfers printed.
+    void besideTheCaptureDriver()
+    {
+        const bool minute = qEnvironmentVariableIsSet("LUMEXOR_TIER_MINUTE");
+        const auto model = vdev::NorbyDevice::make(0x3620, vdev::NorbyState::Application);
+        const usbfs::NodeId node = bus().plug(tier::Topology::build(bus()).hub3, 2, model);
+        bus().setKernelDriver(node, "uvcvideo");
+        const DeviceDescription desc = tier::describe(bus(), node);
+        DeviceScanner scanner;
+        testsupport::ScanRecorder scans(scanner);
+        ConfigDeviceTask task;
+        DeviceFlagsAction flags(&task);
+        InputStatusAction input(&task);
+        QStringList lines;
+        testsupport::recordConfigResults(
+            task, &task, [&lines](uint8_t request, const QString &line) {
+                lines << QString::number(request) + ' ' + line;
+            });
+        QElapsedTimer clock;
+        clock.start();
+        const int cycles = minute ? 30 : 4;
+        for (int cycle = 1; cycle <= cycles; ++cycle) {
+            emit scanner.scan();
+            flags.get(desc);
+            input.get(desc);
+            QVERIFY(scans.waitForCompletes(cycle));
+            QVERIFY(QTest::qWaitFor([&] { return lines.size() >= 2 * cycle; }, 10000));
+            if (minute)
+                QTest::qWait(int(std::max<qint64>(0, 2000 * cycle - clock.elapsed())));
+        }
+        QCOMPARE(lines.filter(" get ").size(), 2 * cycles);
+        QCOMPARE(scans.devices.size(), cycles);
+        QCOMPARE(
+            tier::wire(bus(), node).filter(QRegularExpression(" -> (1|29)$")).size(), 3 * cycles);
+        const QStringList calls = tier::driverCalls(bus(), node);
+        QCOMPARE(calls.filter(QRegularExpression("connect|claim|release")), QStringList());
+        QCOMPARE(bus().boundDriver(node), std::string("uvcvideo"));
+        if (minute) {
+            qInfo().noquote()
+                << QString("%1 s of polling; usbfs calls:").arg(clock.elapsed() / 1000);
+            for (const std::string &call : bus().calls(node))
+                qInfo().noquote() << "  " << QString::fromStdString(call);
+            qInfo().noquote() << "transfers:\n  " + tier::wire(bus(), node).join("\n  ");
+        }
     }
 };
 

@@ -1,3 +1,4 @@
+#include "deviceplacelock.h"
 #include "rig.h"
 using vdev::NorbyState;
 
@@ -74,6 +75,12 @@ private slots:
         // with the other image already committed.
         fails("long fpga", "Error: failed to read FPGA image: Zip archive inconsistent");
         fails("empty fpga", "Error: FPGA image is empty");
+        // This process holds the device's place for an update of its own: refused at once,
+        // naming it, before anything reaches the device.
+        fails("another update",
+            "Error: another update of this device is running: tst_updatetask (process "
+                + QString::number(QCoreApplication::applicationPid()) + ")",
+            app);
         fails("large edid without images",
             "EDID data is too large to send: 4224 bytes; one USB control transfer carries at most "
             "4096 bytes on this system",
@@ -89,6 +96,13 @@ private slots:
         QFETCH(QList<int>, ends);
         QFETCH(QString, error);
         UpdateRig rig(product, family, state, setup);
+        // The update keeps its open sequence: the video driver is detached and the interface
+        // claimed, whatever requests and probes do.
+        rig.bus.setKernelDriverActive(rig.node, state == NorbyState::Application);
+        DevicePlaceLock place;
+        if (setup == "another update")
+            place.acquire(DevicePlaceLock::placeName(rig.desc.busNumber, rig.desc.portPath),
+                DevicePlaceLock::Update, {});
         if (setup == "needs driver") {
             rig.bus.requireDriverAfterRestart(rig.node);
             rig.bus.scriptDriverInstall({0});
@@ -107,7 +121,8 @@ private slots:
         QList<int> values;
         for (const QString &event : events)
             values << (event.startsWith("error") ? -1 : event.toInt());
-        QCOMPARE(values.mid(0, 2), QList<int>({1, 2}).mid(0, error.isEmpty() || restarted ? 2 : 1));
+        const bool checked = error.isEmpty() || restarted || setup == "another update";
+        QCOMPARE(values.mid(0, 2), QList<int>({1, 2}).mid(0, checked ? 2 : 1));
         QCOMPARE(values.last() == 100, error.isEmpty());
         QVERIFY2(std::is_sorted(values.begin(), values.end()), qPrintable(events.join(' ')));
         vdev::NorbyFlash &flash = rig.device->flash();
@@ -123,6 +138,7 @@ private slots:
         }
         for (int end : ends)
             QVERIFY2(values.contains(end), qPrintable(QString::number(end)));
+        QCOMPARE(rig.bus.kernelDriverDetaches(rig.node), int(state == NorbyState::Application));
 
         QCOMPARE(bytesOf(flash.fx3Flash()), images.microcode);
         QCOMPARE(bytesOf(flash.fpgaFlash()), images.fpga);

@@ -66,6 +66,7 @@ struct Node {
     std::chrono::steady_clock::time_point returnAt;
     bool kernelDriverActive = false;
     bool kernelDriverDetached = false;
+    int detaches = 0; // of the kernel driver, by product code
     int openCalls = 0;
 };
 
@@ -108,6 +109,10 @@ struct Bus::State {
     void note(const std::string &what);
     bool usable(const libusb_device *device, const char *call);
     bool usable(const libusb_device_handle *handle, const char *call);
+    // The claim usbfs asks of a standard or class request to an interface (interfaces.cpp):
+    // 0 when the handle has it or now takes it, LIBUSB_ERROR_IO when a kernel driver or another
+    // handle holds it.
+    int claimForRequest(libusb_device_handle *handle, uint8_t requestType, uint16_t index);
 };
 
 } // namespace vusb

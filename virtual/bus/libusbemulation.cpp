@@ -223,90 +223,6 @@ void LIBUSB_CALL libusb_close(libusb_device_handle *dev_handle)
     s.unrefInternal(dev_handle->device);
 }
 
-int LIBUSB_CALL libusb_kernel_driver_active(libusb_device_handle *dev_handle, int)
-{
-    Bus::State &s = state();
-    Lock lock(s.mutex);
-    if (!s.usable(dev_handle, "libusb_kernel_driver_active"))
-        return LIBUSB_ERROR_INVALID_PARAM;
-    if (!dev_handle->device->attached)
-        return LIBUSB_ERROR_NO_DEVICE;
-    return s.node(dev_handle->device->node).kernelDriverActive ? 1 : 0;
-}
-
-int LIBUSB_CALL libusb_detach_kernel_driver(libusb_device_handle *dev_handle, int)
-{
-    Bus::State &s = state();
-    Lock lock(s.mutex);
-    if (!s.usable(dev_handle, "libusb_detach_kernel_driver"))
-        return LIBUSB_ERROR_INVALID_PARAM;
-    if (!dev_handle->device->attached)
-        return LIBUSB_ERROR_NO_DEVICE;
-    Node &n = s.node(dev_handle->device->node);
-    if (!n.kernelDriverActive)
-        return LIBUSB_ERROR_NOT_FOUND;
-    n.kernelDriverActive = false;
-    n.kernelDriverDetached = true;
-    return LIBUSB_SUCCESS;
-}
-
-int LIBUSB_CALL libusb_attach_kernel_driver(libusb_device_handle *dev_handle, int interface_number)
-{
-    Bus::State &s = state();
-    Lock lock(s.mutex);
-    if (!s.usable(dev_handle, "libusb_attach_kernel_driver"))
-        return LIBUSB_ERROR_INVALID_PARAM;
-    if (!dev_handle->device->attached)
-        return LIBUSB_ERROR_NO_DEVICE;
-    // Like Linux: a kernel driver cannot take an interface that a handle still claims, nor
-    // one that a driver (itself included) already holds.
-    Node &n = s.node(dev_handle->device->node);
-    if (dev_handle->claimed.count(interface_number) || n.kernelDriverActive)
-        return LIBUSB_ERROR_BUSY;
-    if (!n.kernelDriverDetached)
-        return LIBUSB_ERROR_NOT_FOUND;
-    n.kernelDriverDetached = false;
-    n.kernelDriverActive = true;
-    return LIBUSB_SUCCESS;
-}
-
-int LIBUSB_CALL libusb_claim_interface(libusb_device_handle *dev_handle, int interface_number)
-{
-    Bus::State &s = state();
-    Lock lock(s.mutex);
-    if (!s.usable(dev_handle, "libusb_claim_interface"))
-        return LIBUSB_ERROR_INVALID_PARAM;
-    if (!dev_handle->device->attached)
-        return LIBUSB_ERROR_NO_DEVICE;
-    const Node &n = s.node(dev_handle->device->node);
-    if (const int error = s.faults(dev_handle->device->node).claimError)
-        return error;
-    if (dev_handle->claimed.count(interface_number))
-        return LIBUSB_SUCCESS;
-    // usbfs gives an interface to one program at a time, and does not take it from the kernel
-    // driver that holds it: that has to be detached first.
-    const bool claimedElsewhere = std::any_of(s.handles.begin(), s.handles.end(),
-        [&](const std::unique_ptr<libusb_device_handle> &other) {
-            return !other->closed && other->device == dev_handle->device
-                && other->claimed.count(interface_number);
-        });
-    if (n.kernelDriverActive || claimedElsewhere)
-        return LIBUSB_ERROR_BUSY;
-    dev_handle->claimed.insert(interface_number);
-    return LIBUSB_SUCCESS;
-}
-
-int LIBUSB_CALL libusb_release_interface(libusb_device_handle *dev_handle, int interface_number)
-{
-    Bus::State &s = state();
-    Lock lock(s.mutex);
-    if (!s.usable(dev_handle, "libusb_release_interface"))
-        return LIBUSB_ERROR_INVALID_PARAM;
-    if (dev_handle->claimed.erase(interface_number) == 0)
-        return LIBUSB_ERROR_NOT_FOUND;
-    return dev_handle->device->attached ? LIBUSB_SUCCESS : LIBUSB_ERROR_NO_DEVICE;
-}
-
 int LIBUSB_CALL libusb_control_transfer(libusb_device_handle *dev_handle, uint8_t request_type,
     uint8_t bRequest, uint16_t wValue, uint16_t wIndex, unsigned char *data, uint16_t wLength,
     unsigned int timeout)
@@ -321,6 +237,12 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle *dev_handle, uint8_
         return LIBUSB_ERROR_INVALID_PARAM;
 
     libusb_device *device = dev_handle->device;
+    // usbfs takes a standard or class request to an interface only from a file that has
+    // claimed it, and claims a free one on the way; one a kernel driver holds fails.
+    if (device->attached) {
+        if (const int refused = s.claimForRequest(dev_handle, request_type, wIndex))
+            return refused;
+    }
     vusb::TransferRecord record;
     record.node = device->node;
     record.requestType = request_type;

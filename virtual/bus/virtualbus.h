@@ -76,6 +76,8 @@ public:
     // The device drops off the bus right after its n-th transfer from now.
     void unplugAfterTransfers(NodeId node, int transfers);
     void setKernelDriverActive(NodeId node, bool active);
+    // How often product code detached the kernel driver of `node`.
+    int kernelDriverDetaches(NodeId node) const;
 
     // --- hotplug (hotplug.cpp) ------------------------------------------------------------
     // Whether libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) says yes, as libusb does on Linux

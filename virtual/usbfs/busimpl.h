@@ -171,6 +171,10 @@ struct Bus::Impl {
     void deliver(Enumeration &e, Client &c, UMockdevIoctlClient *client, UrbPtr urb);
     void updateReady(Enumeration &e);
     void releaseInterface(Enumeration &e, UMockdevIoctlClient *client);
+    // The claim usbfs asks of a standard or class request to an interface: 0 when the file
+    // holds it or now takes it, else the errno the URB submission fails with.
+    int claimForRequest(
+        Enumeration &e, UMockdevIoctlClient *client, const vdev::ControlSetup &setup);
 };
 
 // The size of T at the start of an ioctl's argument, or null when the client's memory cannot be

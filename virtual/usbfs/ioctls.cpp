@@ -86,6 +86,32 @@ void Bus::Impl::releaseInterface(Enumeration &e, UMockdevIoctlClient *client)
     }
 }
 
+int Bus::Impl::claimForRequest(
+    Enumeration &e, UMockdevIoctlClient *client, const vdev::ControlSetup &setup)
+{
+    // As the kernel's check of a control request's recipient: vendor requests, and requests to
+    // the device or to endpoint 0, pass on any open file.
+    const unsigned recipient = setup.requestType & USB_RECIP_MASK;
+    const bool endpoint = recipient == USB_RECIP_ENDPOINT && (setup.index & 0x7F) != 0;
+    if ((setup.requestType & USB_TYPE_MASK) == USB_TYPE_VENDOR
+        || (recipient != USB_RECIP_INTERFACE && !endpoint))
+        return 0;
+    // The models have one interface: every endpoint beyond 0 is interface 0's.
+    if (!endpoint && (setup.index & 0xFF) != 0)
+        return ENOENT;
+    Client &c = e.clients[client];
+    if (c.claimed & 1u)
+        return 0;
+    // A free interface is claimed for the file on the way (the kernel warns that the process
+    // "did not claim interface 0 before use"); one a driver holds is busy.
+    if (!e.driver.empty())
+        return EBUSY;
+    e.driver = "usbfs";
+    c.claimed |= 1u;
+    at(e.node).calls.push_back("claim 0 (implicit)");
+    return 0;
+}
+
 gboolean Bus::Impl::handleIoctl(Enumeration &e, UMockdevIoctlClient *client)
 {
     const gulong request = umockdev_ioctl_client_get_request(client);

@@ -172,11 +172,17 @@ gboolean Bus::Impl::submit(Enumeration &e, UMockdevIoctlClient *client, UMockdev
     }
     if (!urb->setup.deviceToHost())
         urb->sent.assign(bytes + 8, bytes + 8 + urb->setup.length);
+    const std::string call
+        = "urb " + hex(urb->setup.requestType, 2) + " " + hex(urb->setup.request, 2);
+    if (const int refused = claimForRequest(e, client, urb->setup)) {
+        at(e.node).calls.push_back(call + (refused == EBUSY ? " -> EBUSY" : " -> ENOENT"));
+        umockdev_ioctl_client_complete(client, -1, refused);
+        return TRUE;
+    }
     urb->client = client;
     urb->address = urb->urb->client_addr;
     e.clients[client].inFlight.push_back(urb);
-    at(e.node).calls.push_back(
-        "urb " + hex(urb->setup.requestType, 2) + " " + hex(urb->setup.request, 2));
+    at(e.node).calls.push_back(call);
 
     // Completed first: umockdev syncs the URB back to the client here, and the device may only
     // write its answer into it afterwards.

@@ -105,7 +105,8 @@ public:
     // The usbfs calls on the device's nodes in order, one line each: "open", "close",
     // "claim 0", "release 0", "getdriver 0: uvcvideo", "disconnect 0: uvcvideo",
     // "connect 0: uvcvideo" (or ": none" when no driver took it), "disconnect-claim 0", and
-    // "urb c0 c8" (request type and code) for every submitted URB. A failure ends in
+    // "urb c0 c8" (request type and code) for every submitted URB, "claim 0 (implicit)" when a
+    // standard or class request to the interface claimed it on the way. A failure ends in
     // " -> ENODATA" and the like.
     std::vector<std::string> calls(NodeId node) const;
     void clearLogs();
