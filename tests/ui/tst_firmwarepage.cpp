@@ -1,6 +1,6 @@
 #include "commandline.h"
-#include "fakesystem.h"
 #include "devicewatch.h"
+#include "fakesystem.h"
 #include "terminationsignals.h"
 #include "updatepackages.h"
 #include "waitfor.h"
