@@ -24,6 +24,19 @@ namespace {
 const char DoNotInterrupt[] = "DO NOT INTERRUPT";
 const char Warning[] = "Do not disconnect. Retry. Call Support.";
 
+// The device's flash stays busy until `ready` is set, so an update waits in its flash step for
+// as long as the test needs; the busy polls are left out of the transfer log.
+template<typename Device>
+void holdFlashBusy(vusb::Bus &bus, const Device &device, std::atomic<bool> &ready)
+{
+    bus.locked([&] { device->flash().setEmptyStatus(true); });
+    bus.setTransferObserver([&ready, device](const vusb::TransferRecord &, auto &) {
+        if (ready)
+            device->flash().setEmptyStatus(false);
+    });
+    bus.setRecordTransfers(false);
+}
+
 } // namespace
 
 // The Firmware page: picking a package, updating and repairing the selected device, the
@@ -87,12 +100,7 @@ private slots:
         Window window({}, writeUpdatePackage(zip, "kestrel3"), false, pacing);
         QVERIFY(window.scanned(1));
         std::atomic<bool> flashReady {false};
-        bus.locked([&] { device->flash().setEmptyStatus(true); });
-        bus.setTransferObserver([&flashReady, device](const vusb::TransferRecord &, auto &) {
-            if (flashReady)
-                device->flash().setEmptyStatus(false);
-        });
-        bus.setRecordTransfers(false); // the polls of the busy flash
+        holdFlashBusy(bus, device, flashReady);
 
         const TerminationSignals sessionEnd;
         connect(
@@ -314,12 +322,7 @@ private slots:
         auto *watch = window.dialog.findChild<DeviceWatch *>();
         QVERIFY(testsupport::waitFor([&] { return watch->isWatching(); }, 5000));
         std::atomic<bool> flashReady {false};
-        bus.locked([&] { device->flash().setEmptyStatus(true); });
-        bus.setTransferObserver([&flashReady, device](const vusb::TransferRecord &, auto &) {
-            if (flashReady)
-                device->flash().setEmptyStatus(false);
-        });
-        bus.setRecordTransfers(false); // the polls of the busy flash
+        holdFlashBusy(bus, device, flashReady);
 
         window.click("updateButton");
         bus.plug(topology.hub, 3, norby(0x3620, NorbyState::Application));
