@@ -63,6 +63,7 @@ struct Bus::State {
     int deviceListFailures = 0;
     int initCount = 0;
     TransferObserver observer;
+    uint64_t wireBytesPerSecond = 0;
 
     // Both throw std::out_of_range for an id the tree never gave.
     Node &node(NodeId id);

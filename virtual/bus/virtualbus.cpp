@@ -175,6 +175,7 @@ void Bus::reset()
     state_->deviceListError = 0;
     state_->deviceListFailures = 0;
     state_->observer = nullptr;
+    state_->wireBytesPerSecond = 0;
 }
 
 NodeId Bus::addRootHub(uint8_t busNumber)
@@ -428,6 +429,12 @@ void Bus::setTransferObserver(TransferObserver observer)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->observer = std::move(observer);
+}
+
+void Bus::setWireRate(uint64_t bytesPerSecond)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->wireBytesPerSecond = bytesPerSecond;
 }
 
 void Bus::setRecordTransfers(bool record)
