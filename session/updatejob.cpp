@@ -4,6 +4,8 @@
 #include "updatetask.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace {
@@ -84,7 +86,8 @@ void UpdateJob::beginRecord(const DeviceDescription &desc, const QString &packag
     record_.port = QString::number(desc.busNumber) + '-' + path.join('.');
     record_.serial = desc.serial;
     record_.versionBefore = desc.version;
-    record_.package = package;
+    // Absolute: the history is read later, from anywhere.
+    record_.package = QDir::cleanPath(QFileInfo(package).absoluteFilePath());
     record_.success = true;
     recording_ = true;
 }
