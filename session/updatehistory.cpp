@@ -141,8 +141,7 @@ bool append(const Record &record)
         warn(errno, QStringLiteral("no lock file:"));
     while (lock.get() >= 0 && ::flock(lock.get(), LOCK_EX) != 0 && errno == EINTR) { }
 
-    struct stat status {
-    };
+    struct stat status = {};
     if (::stat(path.constData(), &status) == 0 && status.st_size > rotateBytes
         && ::rename(path.constData(), (path + ".1").constData()) != 0) {
         const int error = errno;

@@ -22,7 +22,7 @@ struct Record {
     QString port; // "BUS-PATH" as the command line shows it, such as 2-3.1
     QString serial;
     QString versionBefore;
-    QString package; // the path as the user sees it
+    QString package; // the absolute path, as text
     QByteArray sha256; // hexadecimal; empty when the package file could not be read
     bool success = false;
     QString error; // the update's first error text; empty on success
