@@ -1,8 +1,12 @@
 #include "updatejob.h"
 
+#include "packagefile.h"
 #include "updatetask.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
 
 namespace {
 
@@ -37,6 +41,16 @@ UpdateJob::UpdateJob(QObject *parent, const UpdatePacing &pacing)
     : QObject(parent)
     , task_(new UpdateTask(this, pacing))
 {
+    // Connected before the relays below: the record is written when the front end hears of
+    // the end, so a script that reads the history after the tool exits finds it there.
+    connect(task_, &UpdateTask::packageReport, this,
+        [this](const PackageReport &report) { record_.sha256 = report.sha256; });
+    connect(task_, &UpdateTask::error, this, [this](const QString &text) {
+        if (record_.success)
+            record_.error = text;
+        record_.success = false;
+    });
+    connect(task_, &UpdateTask::complete, this, &UpdateJob::endRecord);
     connect(task_, &UpdateTask::progress, this, &UpdateJob::progress);
     connect(task_, &UpdateTask::phaseProgress, this, [this](int percent, UpdatePhase phase) {
         const auto [key, text] = stepName(phase);
@@ -51,12 +65,41 @@ UpdateJob::~UpdateJob() = default;
 
 void UpdateJob::start(const DeviceDescription &desc, const QString &shown)
 {
+    beginRecord(desc, shown);
     emit task_->start(desc, shown);
 }
 
 void UpdateJob::startFile(const DeviceDescription &desc, const QByteArray &path)
 {
+    beginRecord(desc, packagefile::text(path));
     emit task_->startFile(desc, path);
+}
+
+void UpdateJob::beginRecord(const DeviceDescription &desc, const QString &package)
+{
+    QStringList path;
+    for (uint8_t port : desc.portPath)
+        path << QString::number(port);
+    record_ = {};
+    record_.program = updatehistory::programName();
+    record_.product = desc.product;
+    record_.port = QString::number(desc.busNumber) + '-' + path.join('.');
+    record_.serial = desc.serial;
+    record_.versionBefore = desc.version;
+    // Absolute: the history is read later, from anywhere.
+    record_.package = QDir::cleanPath(QFileInfo(package).absoluteFilePath());
+    record_.success = true;
+    recording_ = true;
+}
+
+void UpdateJob::endRecord()
+{
+    if (!recording_)
+        return;
+    recording_ = false;
+    record_.time = updatehistory::now();
+    // A warning in the log is all: the device was updated, or the failure was reported.
+    updatehistory::append(record_);
 }
 
 void UpdateJob::check(const QByteArray &path)

@@ -2,6 +2,7 @@
 
 #include "devicedescription.h"
 #include "packagereport.h"
+#include "updatehistory.h"
 #include "updatepacing.h"
 
 #include <QByteArray>
@@ -14,7 +15,8 @@ class UpdateTask;
 // a time, each ending with exactly one `complete`. A run reports its progress as a value and as
 // a named step (`key` for scripts: package, sandbox, device, microcode, fpga, edid; `text` for
 // people), the report of the package check it made, so no front end opens the package itself,
-// and, when it fails, its `error` texts.
+// and, when it fails, its `error` texts. Every update and repair, whichever front end starts
+// it, leaves its record in the update history before `complete` reaches the front end.
 class UpdateJob : public QObject
 {
     Q_OBJECT
@@ -41,5 +43,11 @@ signals:
     void complete();
 
 private:
+    void beginRecord(const DeviceDescription &desc, const QString &package);
+    void endRecord();
+
     UpdateTask *task_;
+    // The history record of the run in progress; none during a package check.
+    bool recording_ = false;
+    updatehistory::Record record_;
 };

@@ -5,8 +5,13 @@
 #include "productidentify.h"
 #include "ziparchive.h"
 
+#include <QCryptographicHash>
+
 #include <array>
+#include <cerrno>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <utility>
 
 PackageReport makePackageReport(ZipArchive &archive, const ProductMatch &match,
@@ -41,4 +46,23 @@ PackageReport makePackageReport(ZipArchive &archive, const ProductMatch &match,
             report.edidBytes = int(prepared.edid.size());
     }
     return report;
+}
+
+QByteArray fileSha256(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    std::vector<char> buffer(64 * 1024);
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer.data(), buffer.size())) != 0) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        hash.addData(buffer.data(), int(n));
+    }
+    ::close(fd);
+    return n == 0 ? hash.result().toHex() : QByteArray();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QMetaType>
 #include <QString>
 
@@ -30,6 +31,9 @@ struct PackageReport {
     int edidBytes = -1;
     bool refused = true;
     QString refusal; // the first fault found, in the update's own words
+    // The SHA-256 of the whole package file in hexadecimal, read before the device is touched,
+    // for the update history; empty when the file could not be read.
+    QByteArray sha256;
 };
 Q_DECLARE_METATYPE(PackageReport)
 
@@ -43,3 +47,7 @@ struct ProductMatch;
 PackageReport makePackageReport(ZipArchive &archive, const ProductMatch &match,
     const PackageMembers &members, const PreparedPackage &prepared, bool passed,
     const QString &refusal);
+
+// The SHA-256 of the file at `path` (its name's bytes, see packagepath.h) in hexadecimal, read
+// a piece at a time; empty when it cannot be read.
+QByteArray fileSha256(const QByteArray &path);

@@ -91,7 +91,9 @@ void Worker::check(QByteArray fwFilePath)
         && checkPackageMembers(archive, *match.info, members, note) >= 0
         && preflightPackage(archive, *match.info, members, !members.skipFirmware, prepared, note)
             >= 0;
-    emit packageReport(makePackageReport(archive, match, members, prepared, passed, refusal));
+    PackageReport made = makePackageReport(archive, match, members, prepared, passed, refusal);
+    made.sha256 = fileSha256(fwFilePath);
+    emit packageReport(made);
     emit complete();
 }
 
@@ -160,8 +162,11 @@ int Worker::run(const DeviceDescription &desc, const QString &shown, QByteArray 
         && preflightPackage(
                archive, *run.product.info, run.members, repair_, run.prepared, run.error)
             >= 0;
-    emit packageReport(
-        makePackageReport(archive, run.product, run.members, run.prepared, passed, refusal));
+    PackageReport made
+        = makePackageReport(archive, run.product, run.members, run.prepared, passed, refusal);
+    // The bytes on disk before the device is touched: what the history says was flashed.
+    made.sha256 = fileSha256(path);
+    emit packageReport(made);
     if (!passed)
         return -1;
     ranges_ = updateStepRanges(run.members, UpdatePlan::stepsStart(repair_));

@@ -16,7 +16,7 @@ namespace {
 const std::map<QString, CliCommand> commands {{"list", CliCommand::List},
     {"check", CliCommand::Check}, {"update", CliCommand::Update},
     {"settings", CliCommand::Settings}, {"user-modes", CliCommand::UserModes},
-    {"signal", CliCommand::Signal}};
+    {"signal", CliCommand::Signal}, {"history", CliCommand::History}};
 
 const QString selectionOptions[] = {"vid", "pid", "serial", "port"};
 
@@ -24,7 +24,7 @@ const QString selectionOptions[] = {"vid", "pid", "serial", "port"};
 const std::map<CliCommand, std::set<QString>> ownOptions {{CliCommand::List, {}},
     {CliCommand::Check, {}}, {CliCommand::Update, {"force"}},
     {CliCommand::Settings, {"aspect-ratio", "performance", "audio-selector"}},
-    {CliCommand::UserModes, {"mode"}}, {CliCommand::Signal, {"watch"}}};
+    {CliCommand::UserModes, {"mode"}}, {CliCommand::Signal, {"watch"}}, {CliCommand::History, {}}};
 
 QString tr(const char *text)
 {
@@ -51,6 +51,9 @@ const char help[] = QT_TRANSLATE_NOOP("CommandLine",
     "  signal               Show what the device sees on its input; --watch keeps showing\n"
     "                       it every two seconds until interrupted.\n"
     "                       lumexor-capture-cli signal --port 2-3.1 --watch\n"
+    "  history              Show the updates and repairs made on this computer, oldest\n"
+    "                       first: when, which device, the result and the package.\n"
+    "                       lumexor-capture-cli history --json\n"
     "\n"
     "Devices are chosen by --vid, --pid, --serial and --port; the commands for one device\n"
     "refuse to go on unless exactly one matches.\n"
@@ -139,7 +142,7 @@ CliParse parseCliArguments(const QStringList &arguments, CliArguments &out)
                "capture ends.")},
     });
     parser.addPositionalArgument(
-        "command", tr("list, check, update, settings, user-modes, signal"));
+        "command", tr("list, check, update, settings, user-modes, signal, history"));
     parser.addPositionalArgument(
         "package", tr("The firmware package of check and update."), "[PACKAGE]");
 
@@ -168,6 +171,7 @@ CliParse parseCliArguments(const QStringList &arguments, CliArguments &out)
         out.package = positional.at(1);
 
     // The device selection belongs to every command that works on a device, and to list.
+    const bool selects = out.command != CliCommand::Check && out.command != CliCommand::History;
     const std::set<QString> &own = ownOptions.at(out.command);
     for (const QString &name : parser.optionNames()) {
         const QString longName = name.size() == 1 ? QString() : name;
@@ -175,7 +179,7 @@ CliParse parseCliArguments(const QStringList &arguments, CliArguments &out)
             = std::find(std::begin(selectionOptions), std::end(selectionOptions), longName)
             != std::end(selectionOptions);
         if (longName == "json" || longName == "debug" || own.count(longName)
-            || (selection && out.command != CliCommand::Check))
+            || (selection && selects))
             continue;
         return usageError(
             tr("Option --%1 does not apply to %2.").arg(longName, positional.first()));

@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-enum class CliCommand { List, Check, Update, Settings, UserModes, Signal };
+enum class CliCommand { List, Check, Update, Settings, UserModes, Signal, History };
 
 // One --mode of `user-modes`: mode `index` (0 to 2) offered at `width` x `height`, or not
 // offered (its size then stays as the device has it).

@@ -9,3 +9,4 @@ int runUpdate(CliContext &cli);
 int runSettings(CliContext &cli);
 int runUserModes(CliContext &cli);
 int runSignal(CliContext &cli);
+int runHistory(CliContext &cli);

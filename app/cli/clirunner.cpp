@@ -27,6 +27,8 @@ int CliRunner::run(const CliArguments &arguments)
         return runUserModes(cli);
     case CliCommand::Signal:
         return runSignal(cli);
+    case CliCommand::History:
+        return runHistory(cli);
     }
     return CliExit::Usage;
 }

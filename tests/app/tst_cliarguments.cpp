@@ -4,6 +4,7 @@
 #include "clirunner.h"
 #include "norbydevice.h"
 #include "quietlogs.h"
+#include "updatehistory.h"
 
 #include <QtTest>
 #include <libusb.h>
@@ -13,7 +14,8 @@ namespace {
 // The parsed request in one line, for comparing whole outcomes in a table.
 QString summary(const CliArguments &a)
 {
-    const char *names[] = {"list", "check", "update", "settings", "user-modes", "signal"};
+    const char *names[]
+        = {"list", "check", "update", "settings", "user-modes", "signal", "history"};
     QStringList parts {names[int(a.command)]};
     const auto add = [&](bool given, const QString &part) {
         if (given)
@@ -56,6 +58,9 @@ private slots:
         // The switches and modes given reach the device as tests/blackbox's tst_cli writes them.
         row("signal", "signal --watch --json", "signal json watch");
         row("update in spite of users", "update a.fw --force", "update a.fw force");
+        row("history", "history --json", "history json");
+        row("history of one device", "history --serial K3",
+            "usage: Option --serial does not apply to history.");
         row("force elsewhere", "list --force", "usage: Option --force does not apply to list.");
         row("no command", "", "usage: No command given.");
         row("unknown command", "flash a.fw", "usage: Unknown command: flash");
@@ -100,7 +105,8 @@ private slots:
         CliArguments parsed;
         const CliParse outcome = parseCliArguments({"lumexor-capture-cli", "--help"}, parsed);
         QCOMPARE(outcome.outcome, CliParse::Help);
-        for (const char *command : {"list", "check", "update", "settings", "user-modes", "signal"})
+        for (const char *command :
+            {"list", "check", "update", "settings", "user-modes", "signal", "history"})
             QVERIFY2(
                 outcome.text.contains(QString("lumexor-capture-cli %1 ").arg(command)), command);
     }
@@ -127,6 +133,48 @@ private slots:
         QCOMPARE(err,
             "Access Denied: Administrative privilegies are required to access the device\n"
             "  The udev rule is not installed.\n  \\x1b[2Jforged\n");
+    }
+
+    // The rotated file's records first; a damaged line (a write cut short) is skipped with a
+    // notice, in text and in JSON.
+    void history()
+    {
+        const QTemporaryDir state;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        QVERIFY(QDir().mkpath(updatehistory::folder()));
+        const QJsonObject ok = updatehistory::toJson({"2026-12-08T07:00:00Z", "cli", "KESTREL3",
+            "2-3.2", "A1B2C3D4", "3.2.1", "/tmp/fw/kestrel3.fw", "ab01", true, ""});
+        const QJsonObject failed = updatehistory::toJson({"2026-12-08T07:05:00Z", "window",
+            "OSPREYX3", "2-1", "", "", "/tmp/my pkg.fw", "", false, "Error: failed\nthere"});
+        const auto write = [](const QString &path, const QByteArray &bytes) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        };
+        const auto line = [](const QJsonObject &o) {
+            return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+        };
+        QVERIFY(write(updatehistory::filePath() + ".1", line(ok)));
+        QVERIFY(write(updatehistory::filePath(), "{\"time\":\"2026-12-0\n" + line(failed)));
+        for (const bool json : {false, true}) {
+            CliArguments arguments;
+            arguments.command = CliCommand::History;
+            arguments.json = json;
+            QString out;
+            QString err;
+            QTextStream outStream(&out);
+            QTextStream errStream(&err);
+            QCOMPARE(CliRunner(outStream, errStream, false).run(arguments), 0);
+            QCOMPARE(err, updatehistory::filePath() + ", line 1: not a history record, skipped\n");
+            if (json) {
+                QCOMPARE(QJsonDocument::fromJson(out.toUtf8()).object(),
+                    (QJsonObject {{"schemaVersion", 1}, {"history", QJsonArray {ok, failed}}}));
+            } else {
+                QCOMPARE(out,
+                    "2026-12-08T07:00:00Z KESTREL3   2-3.2      A1B2C3D4   success kestrel3.fw\n"
+                    "2026-12-08T07:05:00Z OSPREYX3   2-1        -          failure my\\x20pkg.fw "
+                    "Error: failed\\x0athere\n");
+            }
+        }
     }
 
     void escape_data()

@@ -50,6 +50,7 @@ public:
         env.insert("LD_LIBRARY_PATH", LUMEXOR_DROPIN_DIR);
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("XDG_CONFIG_HOME", dir.filePath("config")); // never the user's settings
+        env.insert("XDG_STATE_HOME", dir.filePath("history")); // nor the user's update history
         env.insert("LUMEXOR_VIRTUAL_STATE", dir.filePath("state"));
         env.insert("LUMEXOR_VIRTUAL_LOG", dir.filePath("transfers.log"));
         if (!devices.isNull()) {

@@ -154,6 +154,15 @@ private slots:
         QVERIFY2(
             cli.out.endsWith("normal      2b77:3601 FFFFFFFF   3.4.0    2-3        KESTREL3\n"),
             cli.out.constData());
+
+        // The repair in the update history, as the command line's.
+        QCOMPARE(cli.run({"history", "--json"}), 0);
+        const QJsonArray history = cli.jsonLines().value(0).toObject().value("history").toArray();
+        QCOMPARE(history.size(), 1);
+        const std::pair<const char *, QString> fields[] {{"program", "cli"}, {"port", "2-3"},
+            {"result", "success"}, {"package", sample("kestrel3")}};
+        for (const auto &[key, value] : fields)
+            QCOMPARE(history.at(0).toObject().value(key).toString(), value);
     }
 
     void selection_data()

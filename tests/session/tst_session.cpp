@@ -2,8 +2,14 @@
 #include "devicerequests.h"
 #include "devicesettings.h"
 #include "norbydevice.h"
+#include "updatehistory.h"
+#include "updatejob.h"
+#include "updatepackages.h"
 
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <thread>
 
 using namespace std::chrono_literals;
 using vdev::NorbyState;
@@ -33,6 +39,24 @@ QString summary(const SettingsResult &r)
 
 const UserModes modes {{{1920, 1080, 0}, {1280, 720, 1}, {65535, 1, 0}}};
 const QString pipe = " status: Pipe error";
+
+// `count` history records of the writer `name` (serials NAME-0...), each some 400 bytes.
+void appendRecords(const QString &name, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        updatehistory::append(
+            {updatehistory::now(), "cli", "KESTREL3", "2-3.1", name + '-' + QString::number(i),
+                "3.2.1", "/tmp/kestrel3.fw", QByteArray(64, 'a'), false, QString(150, 'e')});
+    }
+}
+
+// The permission bits of `path`.
+int mode(const QString &path)
+{
+    struct stat st {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
 
 } // namespace
 
@@ -124,10 +148,112 @@ private slots:
         QTEST(testsupport::wire(node_), "wire");
     }
 
+    void history_data()
+    {
+        QTest::addColumn<QString>("setup"); // the package's (writeUpdatePackage), or "fault"
+        QTest::addColumn<QString>("error"); // how the first error starts; empty: success
+        QTest::newRow("updated") << ""
+                                 << "";
+        QTest::newRow("damaged package") << "crc fpga"
+                                         << "Error: failed to read FPGA image";
+        QTest::newRow("flash fails") << "fault"
+                                     << "Error: failed to complete FPGA reflash";
+        QTest::newRow("no package") << "no package"
+                                    << "Cannot open firmware package";
+    }
+
+    // The record an update leaves, in the history by the time the front end hears the end; the
+    // state folder (made where missing) and the file are the user's alone.
+    void history()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, error);
+        const QTemporaryDir state;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.filePath("xdg")));
+        testsupport::ZipPackage zip;
+        const QString path
+            = testsupport::writeUpdatePackage(zip, "ospreyx3", setup == "fault" ? "" : setup);
+        if (setup == "fault")
+            vusb::Bus::instance().failRequest(node_, {0xC3, 1, 1});
+        DeviceDescription desc = testsupport::describe(node_);
+        std::tie(desc.product, desc.serial, desc.version)
+            = std::make_tuple("OSPREYX3", "OX3C0417", "3.4.0"); // as a scan reads them
+        UpdateJob job(nullptr, {0ms, 0ms, 0ms, 2000ms});
+        std::vector<QJsonObject> atEnd;
+        connect(&job, &UpdateJob::complete, [&] { atEnd = updatehistory::read({}); });
+        QSignalSpy complete(&job, &UpdateJob::complete);
+        job.start(desc, path);
+        QVERIFY(complete.wait(10000));
+        QCOMPARE(atEnd.size(), std::size_t(1));
+
+        QJsonObject record = atEnd.front();
+        QVERIFY(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$)")
+                    .match(record.take("time").toString())
+                    .hasMatch());
+        const QJsonValue text = record.take("error");
+        QVERIFY2(error.isEmpty() ? text.isNull() : text.toString().startsWith(error),
+            qPrintable(text.toString()));
+        QFile file(path);
+        const QJsonValue sha = file.open(QIODevice::ReadOnly)
+            ? QJsonValue(QString(
+                QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex()))
+            : QJsonValue();
+        QCOMPARE(record,
+            (QJsonObject {{"program", "window"}, {"product", "OSPREYX3"}, {"port", "2-3.1"},
+                {"serial", "OX3C0417"}, {"versionBefore", "3.4.0"}, {"package", path},
+                {"sha256", sha}, {"result", error.isEmpty() ? "success" : "failure"}}));
+        QCOMPARE(mode(state.filePath("xdg")), 0700);
+        QCOMPARE(mode(updatehistory::folder()), 0700);
+        QCOMPARE(mode(updatehistory::filePath()), 0600);
+    }
+
+    // Eight threads and a second process append at once, across the rotation: every record
+    // arrives whole, and once.
+    void historyWriters()
+    {
+        const QTemporaryDir state;
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        QProcess other; // this program again, as a writer
+        other.start(QCoreApplication::applicationFilePath(), {"--append-history", "P", "800"});
+        QVERIFY(other.waitForStarted(5000));
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 8; ++t)
+            threads.emplace_back([t] { appendRecords(QString("T%1").arg(t), 400); });
+        for (std::thread &thread : threads)
+            thread.join();
+        QVERIFY(other.waitForFinished(60000));
+        QCOMPARE(other.exitCode(), 0);
+
+        int damaged = 0;
+        const std::vector<QJsonObject> records
+            = updatehistory::read([&](const QString &, int) { ++damaged; });
+        QSet<QString> serials;
+        for (const QJsonObject &record : records)
+            serials.insert(record.value("serial").toString());
+        QCOMPARE(damaged, 0);
+        QCOMPARE(int(records.size()), 8 * 400 + 800);
+        QCOMPARE(serials.size(), 8 * 400 + 800);
+        // Some 1.6 MB: rotated once, just past the bound.
+        const qint64 rotated = QFileInfo(updatehistory::filePath() + ".1").size();
+        QVERIFY2(rotated > updatehistory::rotateBytes && rotated < updatehistory::rotateBytes + 512,
+            qPrintable(QString::number(rotated)));
+        QVERIFY(QFileInfo(updatehistory::filePath()).size() <= updatehistory::rotateBytes);
+    }
+
 private:
     std::shared_ptr<vdev::NorbyDevice> device_;
     vusb::NodeId node_ = -1;
 };
 
-QTEST_GUILESS_MAIN(tst_Session)
+// "--append-history NAME COUNT": the second writer of historyWriters.
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], "--append-history") == 0) {
+        appendRecords(argv[2], std::atoi(argv[3]));
+        return 0;
+    }
+    tst_Session test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_session.moc"

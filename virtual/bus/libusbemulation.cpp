@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 using vusb::Bus;
 using vusb::Node;
@@ -228,7 +229,8 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle *dev_handle, uint8_
     unsigned int timeout)
 {
     Bus::State &s = state();
-    Lock lock(s.mutex);
+    std::unique_lock<std::mutex> lock(s.mutex);
+    std::chrono::microseconds answerTime {0};
     if (!s.usable(dev_handle, "libusb_control_transfer"))
         return LIBUSB_ERROR_INVALID_PARAM;
     // libusb's Linux backend refuses more data than fits one usbfs control buffer before
@@ -274,6 +276,9 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle *dev_handle, uint8_
                 std::copy(data, data + wLength, buffer.begin());
             const vdev::ControlSetup setup {request_type, bRequest, wValue, wIndex, wLength};
             result = model.control(setup, buffer.data());
+            if (s.wireBytesPerSecond)
+                std::this_thread::sleep_for(std::chrono::nanoseconds(
+                    (8 + uint64_t(wLength)) * 1000000000 / s.wireBytesPerSecond));
             if (in && result > 0) {
                 const auto count = static_cast<size_t>(std::min<int>(result, wLength));
                 std::copy(buffer.begin(), buffer.begin() + static_cast<long>(count), data);
@@ -281,6 +286,7 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle *dev_handle, uint8_
             }
             if (auto restart = model.takeReenumeration())
                 s.scheduleReturn(id, *restart);
+            answerTime = model.takeAnswerTime();
         }
         if (faults.onTransferDone()) {
             s.node(id).returning = false;
@@ -291,6 +297,10 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle *dev_handle, uint8_
     if (s.observer)
         s.observer(record, model);
     s.tree.record(std::move(record));
+    // The device's own time passes with the bus free for the other devices' transfers.
+    lock.unlock();
+    if (answerTime.count() > 0)
+        std::this_thread::sleep_for(answerTime);
     return result;
 }
 

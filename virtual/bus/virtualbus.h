@@ -123,6 +123,10 @@ public:
     // Whether transfers() keeps every transfer; a long-running program turns it off so the
     // log does not grow with every flashed byte.
     void setRecordTransfers(bool record);
+    // How fast a control transfer's setup and data cross the bus, one transfer at a time as
+    // behind one host controller: each holds the bus for its bytes' time. 0 (the default, and
+    // after reset): at once. For benchmarks that need devices to share a bus as real ones do.
+    void setWireRate(uint64_t bytesPerSecond);
 
     Bus(const Bus &) = delete;
     Bus &operator=(const Bus &) = delete;

@@ -55,6 +55,7 @@ public:
     std::optional<std::string> stringDescriptor(uint8_t index) const override;
     int control(const ControlSetup &setup, uint8_t *data) override;
     std::optional<Reenumeration> takeReenumeration() override;
+    std::chrono::microseconds takeAnswerTime() override { return flash_.takeAnswerTime(); }
 
     NorbyState state() const { return state_; }
     const Config &config() const { return config_; }

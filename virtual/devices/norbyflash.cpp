@@ -2,6 +2,7 @@
 
 #include "crc32.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vdev {
@@ -54,6 +55,7 @@ std::optional<int> NorbyFlash::handle(const ControlSetup &setup, uint8_t *data)
         // The microcode is flashed in 32-bit words.
         if (!fx3Run_ || setup.length == 0 || setup.length > kMaxPiece || setup.length % 4 != 0)
             return Pipe;
+        program(fx3Run_->size(), setup.length);
         fx3Run_->insert(fx3Run_->end(), data, data + setup.length);
         becomeBusy();
         return setup.length;
@@ -112,6 +114,13 @@ int NorbyFlash::status(const ControlSetup &setup, uint8_t *data)
 {
     if (emptyStatus_ || setup.length == 0)
         return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < busyUntil_) {
+        answerTime_ = std::min(timing_.busyStatusAnswer,
+            std::chrono::duration_cast<std::chrono::microseconds>(busyUntil_ - now));
+        data[0] = kBusy;
+        return 1;
+    }
     if (busyLeft_ != 0) {
         if (busyLeft_ > 0)
             --busyLeft_;
@@ -129,6 +138,7 @@ int NorbyFlash::fpgaPiece(const uint8_t *data, uint16_t length)
     FpgaRun &run = *fpgaRun_;
 
     if (fpgaFormat_ == FpgaFormat::Plain) {
+        program(run.image.size(), length);
         run.image.insert(run.image.end(), data, data + length);
         becomeBusy();
         return length;
@@ -143,6 +153,7 @@ int NorbyFlash::fpgaPiece(const uint8_t *data, uint16_t length)
     } else if (run.image.size() < run.announcedSize) {
         if (run.image.size() + length > run.announcedSize)
             return Pipe;
+        program(run.image.size(), length);
         run.image.insert(run.image.end(), data, data + length);
     } else if (!run.trailerSeen) {
         if (length != kFpgaTrailerSize
@@ -159,6 +170,19 @@ int NorbyFlash::fpgaPiece(const uint8_t *data, uint16_t length)
 void NorbyFlash::becomeBusy()
 {
     busyLeft_ = busyPolls_;
+}
+
+void NorbyFlash::program(std::size_t offset, std::size_t length)
+{
+    if (timing_.sectorErase.count() == 0 && timing_.pageProgram.count() == 0)
+        return;
+    // The sectors whose first byte this piece holds are erased first.
+    const std::size_t sector = timing_.sectorBytes;
+    const std::size_t erased
+        = (offset + length + sector - 1) / sector - (offset + sector - 1) / sector;
+    const std::size_t pages = (length + timing_.pageBytes - 1) / timing_.pageBytes;
+    busyUntil_ = std::max(busyUntil_, std::chrono::steady_clock::now())
+        + timing_.sectorErase * long(erased) + timing_.pageProgram * long(pages);
 }
 
 } // namespace vdev

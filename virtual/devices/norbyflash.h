@@ -2,6 +2,7 @@
 
 #include "usbmodel.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -39,6 +40,22 @@ public:
     // A status request that succeeds without data (the status byte is not written).
     void setEmptyStatus(bool empty) { emptyStatus_ = empty; }
 
+    // Busy in time as well: a serial flash erases a sector before it first programs into it
+    // and programs a page at a time, and the status reads busy until it is done. All zero (the
+    // default): only the busy polls count. For benchmarks, where an update has to take about
+    // as long as on a real device.
+    struct Timing {
+        std::chrono::microseconds sectorErase {0};
+        std::chrono::microseconds pageProgram {0};
+        // A status request answered while the flash works.
+        std::chrono::microseconds busyStatusAnswer {0};
+        uint32_t sectorBytes = 64 * 1024;
+        uint32_t pageBytes = 256;
+    };
+    void setTiming(const Timing &timing) { timing_ = timing; }
+    // See UsbDeviceModel::takeAnswerTime.
+    std::chrono::microseconds takeAnswerTime() { return std::exchange(answerTime_, {}); }
+
     // Flash contents saved by an earlier run of a long-lived virtual device.
     void restore(std::vector<uint8_t> fx3, std::vector<uint8_t> fpga, std::vector<uint8_t> edid)
     {
@@ -69,11 +86,16 @@ private:
     int status(const ControlSetup &setup, uint8_t *data);
     int fpgaPiece(const uint8_t *data, uint16_t length);
     void becomeBusy();
+    // Bytes `offset`..`offset + length` of a run's image go to the flash (Timing).
+    void program(std::size_t offset, std::size_t length);
 
     FpgaFormat fpgaFormat_ = FpgaFormat::Framed;
     int busyPolls_ = 0;
     int busyLeft_ = 0;
     bool emptyStatus_ = false;
+    Timing timing_;
+    std::chrono::steady_clock::time_point busyUntil_;
+    std::chrono::microseconds answerTime_ {0};
 
     std::optional<std::vector<uint8_t>> fx3Run_;
     std::optional<FpgaRun> fpgaRun_;

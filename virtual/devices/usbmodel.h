@@ -87,6 +87,12 @@ public:
     // Set by a request after which the device drops off the bus to restart; the bus collects
     // it once, right after that request completed.
     virtual std::optional<Reenumeration> takeReenumeration() { return std::nullopt; }
+
+    // How long the device took to answer the request it just answered, beyond the bus's own
+    // work; collected once, right after the request. The bus emulation makes the caller wait
+    // that long after it has let go of the bus, so devices on one bus take their time side by
+    // side, as real ones behind one host controller do. Zero for a model that answers at once.
+    virtual std::chrono::microseconds takeAnswerTime() { return {}; }
 };
 
 } // namespace vdev
