@@ -88,6 +88,12 @@ void Bus::setTransferObserver(TransferObserver observer)
     state_->observer = std::move(observer);
 }
 
+void Bus::setWireRate(uint64_t bytesPerSecond)
+{
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->wireBytesPerSecond = bytesPerSecond;
+}
+
 void Bus::setRecordTransfers(bool record)
 {
     std::lock_guard<std::mutex> lock(state_->mutex);

@@ -87,13 +87,10 @@ struct Bus::State {
     int deviceListFailures = 0;
     int initCount = 0;
     TransferObserver observer;
-<<<<<<< HEAD
     Hotplug hotplug;
     // Wakes a thread in libusb_handle_events_timeout_completed.
     std::condition_variable eventsChanged;
-=======
     uint64_t wireBytesPerSecond = 0;
->>>>>>> s15-history
 
     // Both throw std::out_of_range for an id the tree never gave.
     Node &node(NodeId id);

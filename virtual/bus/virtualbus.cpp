@@ -176,6 +176,7 @@ void Bus::reset()
     state_->deviceListError = 0;
     state_->deviceListFailures = 0;
     state_->observer = nullptr;
+    state_->wireBytesPerSecond = 0;
 }
 
 NodeId Bus::addRootHub(uint8_t busNumber)
