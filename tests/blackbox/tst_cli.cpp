@@ -236,9 +236,11 @@ private slots:
         QTest::addColumn<QString>("device"); // whose video obs and ffmpeg hold
         QTest::addColumn<bool>("force");
         QTest::addColumn<int>("status");
-        QTest::newRow("refused") << "2-1.2" << false << 1;
-        QTest::newRow("forced") << "2-1.2" << true << 0;
-        QTest::newRow("another device's video") << "2-1.1" << false << 0;
+        QTest::addColumn<bool>("all"); // update --all: that device is skipped, 2-3 repaired
+        QTest::newRow("refused") << "2-1.2" << false << 1 << false;
+        QTest::newRow("forced") << "2-1.2" << true << 0 << false;
+        QTest::newRow("another device's video") << "2-1.1" << false << 0 << false;
+        QTest::newRow("one of all") << "2-1.2" << false << 1 << true;
     }
 
     // Programs with the device's video open (in a fake sysfs and /proc): the update refuses,
@@ -248,13 +250,15 @@ private slots:
         QFETCH(QString, device);
         QFETCH(bool, force);
         QFETCH(int, status);
+        QFETCH(bool, all);
         testsupport::FakeSystem system(false);
         system.addVideo(device, "video2");
         system.addHolder(4242, "obs", "/dev/video2");
         system.addHolder(4243, "ffmpeg", "/dev/video2");
         DropInRun cli(threeDevices);
         cli.env.insert("LUMEXOR_SYSTEM_ROOT", system.path());
-        const QStringList args {"update", sample("kestrel3"), "--port", "2-1.2"};
+        const QStringList args {"update", sample("kestrel3"), all ? "--all" : "--port",
+            all ? "--pid=3601" : "2-1.2"};
         QCOMPARE(cli.run(args + (force ? QStringList {"--force"} : QStringList())), status);
         const bool refused = status != 0;
         QCOMPARE(cli.err.contains("The device is in use by obs (process 4242), ffmpeg (process "
@@ -263,6 +267,7 @@ private slots:
             refused);
         QCOMPARE(cli.images("2-1.2"),
             refused ? untouched : packageImages(sample("kestrel3"), "kestrel3"));
+        QCOMPARE(cli.images("2-3"), all ? packageImages(sample("kestrel3"), "kestrel3") : untouched);
     }
 
     void settings()
