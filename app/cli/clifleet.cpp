@@ -12,6 +12,8 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 
+#include <algorithm>
+
 namespace {
 
 // For scripts, and for people in the summary's text.
@@ -127,9 +129,12 @@ int runFleetUpdate(CliContext &cli)
     QObject::connect(&termination, &TerminationSignals::received, [&](int) {
         if (fleet.stopped())
             return;
-        const QString text = cliText("Signal received: the updates in progress go on, no "
-                                     "other starts, and the tool stops when they end. Do not "
-                                     "unplug the devices.");
+        const bool running = std::any_of(fleet.devices().begin(), fleet.devices().end(),
+            [](const FleetDevice &one) { return one.result == FleetDevice::Running; });
+        const QString text = running
+            ? cliText("Signal received: the updates in progress go on, no other starts, and "
+                      "the tool stops when they end. Do not unplug the devices.")
+            : cliText("Interrupted before the update started; nothing was written.");
         cli.printError(text);
         if (arguments.json)
             cli.printJson({{"event", "notice"}, {"message", text}});

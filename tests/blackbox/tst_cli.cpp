@@ -257,8 +257,8 @@ private slots:
         system.addHolder(4243, "ffmpeg", "/dev/video2");
         DropInRun cli(threeDevices);
         cli.env.insert("LUMEXOR_SYSTEM_ROOT", system.path());
-        const QStringList args {"update", sample("kestrel3"), all ? "--all" : "--port",
-            all ? "--pid=3601" : "2-1.2"};
+        const QStringList args {
+            "update", sample("kestrel3"), all ? "--all" : "--port", all ? "--pid=3601" : "2-1.2"};
         QCOMPARE(cli.run(args + (force ? QStringList {"--force"} : QStringList())), status);
         const bool refused = status != 0;
         QCOMPARE(cli.err.contains("The device is in use by obs (process 4242), ffmpeg (process "
@@ -267,7 +267,8 @@ private slots:
             refused);
         QCOMPARE(cli.images("2-1.2"),
             refused ? untouched : packageImages(sample("kestrel3"), "kestrel3"));
-        QCOMPARE(cli.images("2-3"), all ? packageImages(sample("kestrel3"), "kestrel3") : untouched);
+        QCOMPARE(
+            cli.images("2-3"), all ? packageImages(sample("kestrel3"), "kestrel3") : untouched);
     }
 
     void settings()
