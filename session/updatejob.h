@@ -32,10 +32,8 @@ public:
     // Checks the package alone, as an update would before it starts, the sandbox included;
     // the refusal, if any, is in the report.
     void check(const QByteArray &path);
-    // The stable code of the last run's failure, empty after a success: package-unreadable
-    // (the file did not open), package-unfit (for another product than the device),
-    // package-damaged (refused by its checks), access-denied (the device did not open) or
-    // update-failed (it failed while being written). The command line's JSON carries it.
+    // The stable code of the last run's failure (see UpdateTask::failed), empty after a
+    // success. The command line's JSON carries it.
     QString failureCode() const { return code_; }
 
 signals:
@@ -46,14 +44,6 @@ signals:
     void complete();
 
 private:
-    void begin(const DeviceDescription &desc);
-
     UpdateTask *task_;
-    // What the run in progress has shown so far, which tells where it failed.
-    DeviceDescription desc_;
-    bool failed_ = false;
-    bool reported_ = false;
-    PackageReport report_;
-    int percent_ = 0;
     QString code_;
 };

@@ -148,8 +148,14 @@ private slots:
 
         // An update says the same and leaves the device as it was; a repair reads every
         // member check reads.
-        QCOMPARE(cli.run({"update", path, "--port", "2-3"}), 1);
+        QCOMPARE(cli.run({"update", path, "--port", "2-3", "--json"}), 1);
         QVERIFY2(cli.err.contains(refusal.toUtf8()), cli.err.constData());
+        VERIFY_SCHEMA(cli, "update");
+        for (const QJsonValue &event : cli.jsonLines()) {
+            if (event["event"] == "error")
+                QCOMPARE(event["code"].toString(),
+                    package == "missing" ? "package-unreadable" : "package-damaged");
+        }
         QCOMPARE(cli.images("2-3"), untouched);
     }
 
