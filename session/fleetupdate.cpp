@@ -91,7 +91,9 @@ void FleetUpdate::launch()
             [errors](const QString &message) { errors->append(message); });
         connect(job, &UpdateJob::complete, this, [this, index, job, errors] {
             // The code is known once the run is over; a failed run ends right after its error.
-            const QString code = job->failureCode();
+            const QString code = errors->isEmpty() ? QString()
+                : job->failureCode().isEmpty()     ? QString("update-failed")
+                                                   : job->failureCode();
             for (const QString &message : *errors)
                 emit error(index, code, message);
             // A package for another product is found out before the device is touched.

@@ -86,10 +86,11 @@ int runUpdate(CliContext &cli)
     progress.finish(ok);
     if (arguments.json) {
         // Where the run failed is known once it is over.
-        for (const QString &text : errors) {
-            cli.printJson({{"event", "error"}, {"code", job.failureCode()}, {"message", text},
-                {"device", device}});
-        }
+        const QString code
+            = job.failureCode().isEmpty() ? QString("update-failed") : job.failureCode();
+        for (const QString &text : errors)
+            cli.printJson(
+                {{"event", "error"}, {"code", code}, {"message", text}, {"device", device}});
         cli.printJson({{"event", "end"}, {"result", ok ? "success" : "failure"},
             {"exitStatus", ok ? CliExit::Success : CliExit::Failed},
             {"device", clidevices::deviceJson(cli.rescan({desc}).front())}});
