@@ -58,6 +58,7 @@ UpdateJob::UpdateJob(QObject *parent, const UpdatePacing &pacing)
     });
     connect(task_, &UpdateTask::packageReport, this, &UpdateJob::packageReport);
     connect(task_, &UpdateTask::error, this, &UpdateJob::error);
+    connect(task_, &UpdateTask::failed, this, [this](const QString &code) { code_ = code; });
     connect(task_, &UpdateTask::complete, this, &UpdateJob::complete);
 }
 
@@ -65,12 +66,14 @@ UpdateJob::~UpdateJob() = default;
 
 void UpdateJob::start(const DeviceDescription &desc, const QString &shown)
 {
+    code_.clear();
     beginRecord(desc, shown);
     emit task_->start(desc, shown);
 }
 
 void UpdateJob::startFile(const DeviceDescription &desc, const QByteArray &path)
 {
+    code_.clear();
     beginRecord(desc, packagefile::text(path));
     emit task_->startFile(desc, path);
 }
@@ -104,5 +107,6 @@ void UpdateJob::endRecord()
 
 void UpdateJob::check(const QByteArray &path)
 {
+    code_.clear();
     emit task_->checkFile(path);
 }

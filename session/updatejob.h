@@ -34,6 +34,9 @@ public:
     // Checks the package alone, as an update would before it starts, the sandbox included;
     // the refusal, if any, is in the report.
     void check(const QByteArray &path);
+    // The stable code of the last run's failure (see UpdateTask::failed), empty after a
+    // success. The command line's JSON carries it.
+    QString failureCode() const { return code_; }
 
 signals:
     void progress(int percent);
@@ -50,4 +53,5 @@ private:
     // The history record of the run in progress; none during a package check.
     bool recording_ = false;
     updatehistory::Record record_;
+    QString code_;
 };

@@ -42,6 +42,7 @@ signals:
     void error(const QString &text);
     void phaseProgress(int percent, UpdatePhase phase);
     void packageReport(const PackageReport &report);
+    void failed(const QString &code);
 
 public slots:
     void update(DeviceDescription desc, QString fwFileName);
@@ -54,6 +55,8 @@ private:
     void report(int percent);
 
     UpdatePacing pacing_;
+    // Where the run failed, for `failed`.
+    const char *failure_ = nullptr;
     // The phase of this run's values: whether it repairs, and its steps once the package
     // names them.
     bool repair_ = false;
@@ -115,7 +118,9 @@ void Worker::runWhole(const DeviceDescription &desc, const QString &shown, const
         // brings back, so sleep and shutdown wait for the whole run, package checks included;
         // the lock goes before `complete` tells the caller the run is over.
         const SleepInhibitor inhibitor(tr("Updating the firmware of a capture device"));
-        run(desc, shown, path);
+        failure_ = "update-failed";
+        if (run(desc, shown, path) < 0)
+            emit failed(failure_);
     }
     // The window stays disabled until this arrives, so every run ends with it, and only once
     // the package and the device are closed.
@@ -130,6 +135,7 @@ int Worker::run(const DeviceDescription &desc, const QString &shown, QByteArray 
         if (!unnamed.isEmpty()) {
             qCDebug(defaultLog).noquote() << "Can't open firmware file:" << unnamed;
             emit error(tr("Cannot open firmware package: %1").arg(unnamed));
+            failure_ = "package-unreadable";
             return -1;
         }
     }
@@ -138,6 +144,7 @@ int Worker::run(const DeviceDescription &desc, const QString &shown, QByteArray 
         const QString reason = QString::fromLocal8Bit(archive.errorString().c_str());
         qCDebug(defaultLog).noquote() << "Can't open firmware file:" << reason;
         emit error(tr("Cannot open firmware package: %1").arg(reason));
+        failure_ = "package-unreadable";
         return -1;
     }
     repair_ = desc.mode == SoftRepair || desc.mode == HardRepair;
@@ -156,9 +163,10 @@ int Worker::run(const DeviceDescription &desc, const QString &shown, QByteArray 
 
     // Everything the steps will write is checked before the device is touched, so a package
     // that would fail half-way leaves the device's flash as it was.
+    bool fits = true;
     const bool passed = identifyProduct(archive, run.product, run.error) >= 0
         && checkPackageMembers(archive, *run.product.info, run.members, run.error) >= 0
-        && isDeviceCompatible(*run.product.info, desc, run.error)
+        && (fits = isDeviceCompatible(*run.product.info, desc, run.error))
         && preflightPackage(
                archive, *run.product.info, run.members, repair_, run.prepared, run.error)
             >= 0;
@@ -167,8 +175,10 @@ int Worker::run(const DeviceDescription &desc, const QString &shown, QByteArray 
     // The bytes on disk before the device is touched: what the history says was flashed.
     made.sha256 = fileSha256(path);
     emit packageReport(made);
-    if (!passed)
+    if (!passed) {
+        failure_ = fits ? "package-damaged" : "package-unfit";
         return -1;
+    }
     ranges_ = updateStepRanges(run.members, UpdatePlan::stepsStart(repair_));
     run.sandboxIds = run.product.info->sandboxIds;
     report(UpdatePlan::PackageChecked);
@@ -188,12 +198,14 @@ int Worker::run(const DeviceDescription &desc, const QString &shown, QByteArray 
                     .arg(QString::fromStdString(holder.program), QString::number(holder.pid)));
         else
             emit error(placeBusyText(holder));
+        failure_ = "device-busy";
         return -1;
     }
     run.device = OpenedDevice::open(desc);
     if (!run.device) {
         emit error(withAccessHint(
             tr("Cannot Access Device. Administrative privilegies may be required"), desc));
+        failure_ = "access-denied";
         return -1;
     }
 
@@ -234,6 +246,7 @@ UpdateTask::UpdateTask(QObject *parent, UpdatePacing pacing)
     connect(worker, &Worker::error, this, &UpdateTask::error);
     connect(worker, &Worker::phaseProgress, this, &UpdateTask::phaseProgress);
     connect(worker, &Worker::packageReport, this, &UpdateTask::packageReport);
+    connect(worker, &Worker::failed, this, &UpdateTask::failed);
     connect(this, &UpdateTask::checkFile, worker, &Worker::check);
     connect(this, &UpdateTask::start, worker, &Worker::update);
     connect(this, &UpdateTask::startFile, worker, &Worker::updateFile);

@@ -15,7 +15,8 @@
 // repair when it is in a repair state) and closed again. A run reports `progress` values,
 // each also as `phaseProgress` with what the run is doing then, the `packageReport` of its
 // package check, and, when it fails, one `error` text, and always ends with exactly one
-// `complete`. A `checkFile` run checks a package alone: its one `packageReport` (which holds
+// `complete`; a failed run names where it failed with `failed` (see UpdateTask::failed) just
+// before. A `checkFile` run checks a package alone: its one `packageReport` (which holds
 // the refusal) and `complete`, no device touched.
 class UpdateTask : public QObject
 {
@@ -33,6 +34,11 @@ signals:
     void error(const QString &text);
     void phaseProgress(int percent, UpdatePhase phase);
     void packageReport(const PackageReport &report);
+    // Where a run failed, a stable name for scripts: package-unreadable (the file did not
+    // open), package-unfit (for another product than the device), package-damaged (refused
+    // by its checks), access-denied (the device did not open), update-failed (it failed while
+    // being written).
+    void failed(const QString &code);
     // Starts a run for the device `desc` with the package file `fwFileName`, a path as the
     // user sees it (see packagePathBytes).
     void start(const DeviceDescription &desc, const QString &fwFileName);

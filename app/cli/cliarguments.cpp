@@ -22,7 +22,7 @@ const QString selectionOptions[] = {"vid", "pid", "serial", "port"};
 
 // The options each command takes besides --json and the device selection.
 const std::map<CliCommand, std::set<QString>> ownOptions {{CliCommand::List, {}},
-    {CliCommand::Check, {}}, {CliCommand::Update, {"force"}},
+    {CliCommand::Check, {}}, {CliCommand::Update, {"force", "all", "jobs"}},
     {CliCommand::Settings, {"aspect-ratio", "performance", "audio-selector"}},
     {CliCommand::UserModes, {"mode"}}, {CliCommand::Signal, {"watch"}}, {CliCommand::History, {}}};
 
@@ -43,6 +43,12 @@ const char help[] = QT_TRANSLATE_NOOP("CommandLine",
     "                       Refused while other programs have the device's video open,\n"
     "                       unless --force is given.\n"
     "                       lumexor-capture-cli update kestrel3.fw --serial A1B2C3D4\n"
+    "                       With --all, every device the selection admits, in any state,\n"
+    "                       each on its own thread, --jobs at a time (default: all at once,\n"
+    "                       up to 16: a flash mostly waits for the device's erase and\n"
+    "                       program, so the bus is not what limits it); a summary line per\n"
+    "                       device at the end.\n"
+    "                       lumexor-capture-cli update kestrel3.fw --all --pid 3601\n"
     "  settings             Show the device's settings; change them with --aspect-ratio,\n"
     "                       --performance and --audio-selector.\n"
     "                       lumexor-capture-cli settings --performance on\n"
@@ -58,8 +64,9 @@ const char help[] = QT_TRANSLATE_NOOP("CommandLine",
     "Devices are chosen by --vid, --pid, --serial and --port; the commands for one device\n"
     "refuse to go on unless exactly one matches.\n"
     "\n"
-    "Exit status: 0 success, 1 the operation failed, 2 usage error, 3 no device or more than\n"
-    "one matched.");
+    "Exit status: 0 success (update --all: every device), 1 the operation failed, 2 usage\n"
+    "error, 3 no device or more than one matched.\n"
+    "--json output is described in docs/cli-json.md; every value carries its schemaVersion.");
 
 std::optional<int32_t> parseId(const QString &text)
 {
@@ -140,6 +147,8 @@ CliParse parseCliArguments(const QStringList &arguments, CliArguments &out)
         {"force",
             tr("update: go on although other programs have the device's video open; their "
                "capture ends.")},
+        {"all", tr("update: every device the selection admits, side by side.")},
+        {"jobs", tr("update --all: at most N devices at once (default 16)."), "N"},
     });
     parser.addPositionalArgument(
         "command", tr("list, check, update, settings, user-modes, signal, history"));
@@ -189,6 +198,16 @@ CliParse parseCliArguments(const QStringList &arguments, CliArguments &out)
     out.debug = parser.isSet("debug");
     out.watch = parser.isSet("watch");
     out.force = parser.isSet("force");
+    out.all = parser.isSet("all");
+    if (parser.isSet("jobs")) {
+        bool ok = false;
+        out.jobs = parser.value("jobs").toInt(&ok);
+        if (!out.all)
+            return usageError(tr("--jobs applies to update --all."));
+        if (!ok || out.jobs < 1 || out.jobs > 64)
+            return usageError(
+                tr("--jobs takes a number from 1 to 64, not %1").arg(parser.value("jobs")));
+    }
     if (parser.isSet("vid")) {
         const std::optional<int32_t> id = parseId(parser.value("vid"));
         if (!id)

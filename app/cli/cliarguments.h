@@ -40,6 +40,9 @@ struct CliArguments {
     bool watch = false;
     // update: go on although other programs have the device's video open.
     bool force = false;
+    // update: every device the selection admits, `jobs` at a time (0: the default).
+    bool all = false;
+    int jobs = 0;
     // Keep the diagnostic lines of the USB layer, the scan and the update on standard error.
     bool debug = false;
 };

@@ -11,7 +11,7 @@ int runCheck(CliContext &cli)
     QJsonObject json {{"package", arguments.package}};
     if (arguments.packageFile.isNull()) {
         json.insert("refused", true);
-        cli.fail(packagefile::openError(arguments.packageFileError), json);
+        cli.fail("package-unreadable", packagefile::openError(arguments.packageFileError), json);
         return CliExit::Failed;
     }
     // Read as the update reads it before it starts, by the update's own worker.
@@ -22,7 +22,7 @@ int runCheck(CliContext &cli)
     CliContext::waitFor(&job, &UpdateJob::complete, [&] { job.check(arguments.packageFile); });
     if (!report.opened) {
         json.insert("refused", true);
-        cli.fail(report.refusal, json);
+        cli.fail("package-unreadable", report.refusal, json);
         return CliExit::Failed;
     }
 
@@ -73,6 +73,7 @@ int runCheck(CliContext &cli)
     json.insert("refused", !good);
     if (!good) {
         json.insert("error", report.refusal);
+        json.insert("code", "package-damaged");
         cli.printError(report.refusal);
     }
     if (arguments.json) {

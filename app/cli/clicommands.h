@@ -6,6 +6,8 @@ class CliContext;
 int runList(CliContext &cli);
 int runCheck(CliContext &cli);
 int runUpdate(CliContext &cli);
+// update --all
+int runFleetUpdate(CliContext &cli);
 int runSettings(CliContext &cli);
 int runUserModes(CliContext &cli);
 int runSignal(CliContext &cli);

@@ -8,6 +8,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
+
 using namespace clidevices;
 
 QString cliText(const char *text)
@@ -46,17 +48,19 @@ bool CliContext::outputGone() const
     return device && device->readerGone();
 }
 
-void CliContext::printJson(const QJsonObject &object)
+void CliContext::printJson(QJsonObject object)
 {
+    object.insert("schemaVersion", CliSchemaVersion);
     out << QJsonDocument(object).toJson(QJsonDocument::Compact) << Qt::endl;
 }
 
-void CliContext::fail(const QString &text, const QJsonObject &extra)
+void CliContext::fail(const char *code, const QString &text, const QJsonObject &extra)
 {
     printError(text);
     if (arguments.json) {
         QJsonObject object = extra;
         object.insert("error", text);
+        object.insert("code", code);
         // An update's output is a stream of events; its failures before the start are events
         // too.
         if (arguments.command == CliCommand::Update) {
@@ -100,10 +104,44 @@ int CliContext::selectOne(DeviceDescription &chosen)
                        : cliText("No device matches; the devices found are:"))
         : QCoreApplication::translate("CommandLine",
             "%n devices match; choose one with --serial or --port:", nullptr, int(matches.size()));
-    fail(text, {{"candidates", array}});
+    fail(matches.empty() ? "no-device" : "ambiguous-device", text, {{"candidates", array}});
     for (const DeviceDescription &desc : candidates)
         err << "  " << deviceLine(desc) << Qt::endl;
     return CliExit::NoDevice;
+}
+
+std::vector<DeviceDescription> CliContext::selectAll()
+{
+    QStringList errors;
+    const std::vector<DeviceDescription> all = scan(errors);
+    for (const QString &text : errors)
+        printError(text);
+    std::vector<DeviceDescription> matches = selectDevices(all, arguments.filter, arguments.port);
+    if (matches.empty()) {
+        QJsonArray array;
+        for (const DeviceDescription &desc : all)
+            array.append(deviceJson(desc));
+        fail("no-device",
+            all.empty() ? cliText("No device found.")
+                        : cliText("No device matches; the devices found are:"),
+            {{"candidates", array}});
+        for (const DeviceDescription &desc : all)
+            err << "  " << deviceLine(desc) << Qt::endl;
+    }
+    return matches;
+}
+
+std::vector<DeviceDescription> CliContext::rescan(std::vector<DeviceDescription> devices)
+{
+    QStringList errors;
+    const std::vector<DeviceDescription> found = scan(errors);
+    for (DeviceDescription &desc : devices) {
+        const auto now = std::find_if(found.begin(), found.end(),
+            [&](const auto &candidate) { return portText(candidate) == portText(desc); });
+        if (now != found.end())
+            desc = *now;
+    }
+    return devices;
 }
 
 CliSettings::CliSettings(CliContext &cli)
@@ -118,6 +156,7 @@ bool CliSettings::run(const std::function<void(DeviceSettings &)> &send)
 {
     CliContext::waitFor(&settings_, &DeviceSettings::finished, [&] { send(settings_); });
     if (!result_.ok)
-        cli_.fail(result_.error.isEmpty() ? cliText("request not supported") : result_.error);
+        cli_.fail(result_.error.isEmpty() ? "not-supported" : "request-failed",
+            result_.error.isEmpty() ? cliText("request not supported") : result_.error);
     return result_.ok;
 }

@@ -21,6 +21,10 @@ constexpr int Usage = 2;
 constexpr int NoDevice = 3; // none or more than one matched
 } // namespace CliExit
 
+// The version of every JSON value the tool writes (docs/cli-json.md): it goes up when a field
+// is removed, renamed or changes its meaning, not when one is added.
+constexpr int CliSchemaVersion = 1;
+
 // The tool's own texts.
 QString cliText(const char *text);
 
@@ -47,10 +51,11 @@ public:
     // hold deviceLine() are escaped already and go out without these.
     void printLine(const QString &line);
     void printError(const QString &text);
-    void printJson(const QJsonObject &object);
-    // A failure: its text on the error stream and, with --json, as {"error": text} plus
-    // `extra` on the output.
-    void fail(const QString &text, const QJsonObject &extra = {});
+    // One JSON value a line, with the schema version.
+    void printJson(QJsonObject object);
+    // A failure: its text on the error stream and, with --json, as {"error": text, "code":
+    // code} plus `extra` on the output. `code` is the stable name of the failure for scripts.
+    void fail(const char *code, const QString &text, const QJsonObject &extra = {});
     // Nobody reads the output any more.
     bool outputGone() const;
 
@@ -58,6 +63,11 @@ public:
     std::vector<DeviceDescription> scan(QStringList &errors);
     // Exactly one device of the selection, or CliExit::NoDevice after saying why.
     int selectOne(DeviceDescription &chosen);
+    // The selection's devices, or none after saying why.
+    std::vector<DeviceDescription> selectAll();
+    // `devices` as a new scan finds them on their ports (after an update: the new version);
+    // one that is not found there stays as it was.
+    std::vector<DeviceDescription> rescan(std::vector<DeviceDescription> devices);
 
     // Calls `start` and waits for `sender` to emit `signal`.
     template<typename Sender, typename... Args>

@@ -44,6 +44,12 @@ QString deviceLine(const DeviceDescription &desc)
     return columns.join(' ').trimmed();
 }
 
+QString deviceTag(const DeviceDescription &desc)
+{
+    return '[' + portText(desc) + ' '
+        + (desc.serial.isEmpty() ? QString("-") : clioutput::escapedText(desc.serial, true)) + ']';
+}
+
 QJsonObject deviceJson(const DeviceDescription &desc)
 {
     QJsonArray path;

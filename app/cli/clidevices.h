@@ -17,6 +17,10 @@ QString portText(const DeviceDescription &desc);
 // "normal", "soft-repair", "boot-loader" or "sandbox": the device's state for scripts.
 QString stateName(const DeviceDescription &desc);
 
+// "[PORT SERIAL]", which starts every line of an update of several devices ("-" for no
+// serial), escaped.
+QString deviceTag(const DeviceDescription &desc);
+
 // One line of `list`: state, vendor:product id, serial, version, port, product, escaped for
 // the terminal (see clioutput::escapedText).
 QString deviceLine(const DeviceDescription &desc);

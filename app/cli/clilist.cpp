@@ -3,7 +3,6 @@
 #include "clidevices.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 
 int runList(CliContext &cli)
 {
@@ -16,7 +15,7 @@ int runList(CliContext &cli)
         QJsonArray array;
         for (const DeviceDescription &desc : devices)
             array.append(clidevices::deviceJson(desc));
-        cli.out << QJsonDocument(array).toJson(QJsonDocument::Compact) << Qt::endl;
+        cli.printJson({{"devices", array}});
     } else {
         for (const DeviceDescription &desc : devices)
             cli.out << clidevices::deviceLine(desc) << Qt::endl;

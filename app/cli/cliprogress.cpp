@@ -2,8 +2,9 @@
 
 #include "clicontext.h"
 
-CliProgress::CliProgress(CliContext &cli)
+CliProgress::CliProgress(CliContext &cli, const QJsonObject &device)
     : cli_(cli)
+    , device_(device)
     , bar_(cli.terminal && !cli.arguments.json)
 {
 }
@@ -11,7 +12,8 @@ CliProgress::CliProgress(CliContext &cli)
 void CliProgress::show(int percent, const QString &key, const QString &label)
 {
     if (cli_.arguments.json) {
-        cli_.printJson({{"event", "progress"}, {"percent", percent}, {"step", key}});
+        cli_.printJson(
+            {{"event", "progress"}, {"percent", percent}, {"step", key}, {"device", device_}});
     } else if (bar_) {
         constexpr int width = 30;
         const int filled = percent * width / 100;

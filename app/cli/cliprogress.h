@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QString>
 
 class CliContext;
@@ -9,7 +10,8 @@ class CliContext;
 class CliProgress
 {
 public:
-    explicit CliProgress(CliContext &cli);
+    // `device`: the device's JSON, which every JSON event carries.
+    CliProgress(CliContext &cli, const QJsonObject &device);
 
     // `percent` of the update, in the step `key` (for scripts) or `label` (for people).
     void show(int percent, const QString &key, const QString &label);
@@ -20,6 +22,7 @@ public:
 
 private:
     CliContext &cli_;
+    const QJsonObject device_;
     const bool bar_;
     int shown_ = -1;
 };

@@ -33,12 +33,13 @@ int runSettings(CliContext &cli)
     if (selected != CliExit::Success)
         return selected;
     if (!(desc.capabilities & CapDeviceSettings)) {
-        cli.fail(cliText("The device offers no settings."));
+        cli.fail("not-supported", cliText("The device offers no settings."));
         return CliExit::Failed;
     }
     for (const Switch &one : switches) {
         if ((arguments.*one.wanted) && !(desc.capabilities & switchCapability(one.which))) {
-            cli.fail(cliText("The device has no %1 setting.").arg(cliText(one.label)));
+            cli.fail(
+                "not-supported", cliText("The device has no %1 setting.").arg(cliText(one.label)));
             return CliExit::Failed;
         }
     }

@@ -40,8 +40,10 @@ int runSignal(CliContext &cli)
                 object.insert("refreshMilliHz", double(reading.status->refreshMilliHz));
                 object.insert("interlaced", reading.status->interlaced != 0);
             }
-            if (!reading.error.isEmpty())
+            if (!reading.error.isEmpty()) {
                 object.insert("error", reading.error);
+                object.insert("code", "request-failed");
+            }
             cli.printJson(object);
         } else if (reading.text != last) {
             cli.printLine(reading.text);

@@ -11,6 +11,8 @@
 int runUpdate(CliContext &cli)
 {
     const CliArguments &arguments = cli.arguments;
+    if (arguments.all)
+        return runFleetUpdate(cli);
     TerminationSignals termination;
     bool updating = false;
     bool stopRequested = false;
@@ -28,32 +30,37 @@ int runUpdate(CliContext &cli)
     });
 
     if (arguments.packageFile.isNull()) {
-        cli.fail(packagefile::openError(arguments.packageFileError));
+        cli.fail("package-unreadable", packagefile::openError(arguments.packageFileError));
         return CliExit::Failed;
     }
     DeviceDescription desc;
     const int selected = cli.selectOne(desc);
     if (selected != CliExit::Success)
         return selected;
+    const QJsonObject device = clidevices::deviceJson(desc);
     // A signal during the scan stops here, before any write.
     QCoreApplication::processEvents();
     if (stopRequested) {
-        cli.fail(cliText("Interrupted before the update started; nothing was written."));
+        cli.fail("interrupted",
+            cliText("Interrupted before the update started; nothing was written."),
+            {{"device", device}});
         return CliExit::Failed;
     }
     // The update restarts the device, which ends the capture of every program recording from
     // it: a script has to say that it means that.
     const QStringList users = deviceUsers(desc);
     if (!users.isEmpty() && !arguments.force) {
-        cli.fail(cliText("The device is in use by %1: an update restarts it and ends their "
-                         "capture. Close them, or give --force.")
-                     .arg(users.join(", ")));
+        cli.fail("device-in-use",
+            cliText("The device is in use by %1: an update restarts it and ends their "
+                    "capture. Close them, or give --force.")
+                .arg(users.join(", ")),
+            {{"device", device}});
         return CliExit::Failed;
     }
 
     UpdateJob job(nullptr, cli.pacing);
     QStringList errors;
-    CliProgress progress(cli);
+    CliProgress progress(cli, device);
     QObject::connect(
         &job, &UpdateJob::step, [&](int percent, const QString &key, const QString &label) {
             // Only the run's end tells whether 100 is "done": the last step's completion
@@ -66,8 +73,6 @@ int runUpdate(CliContext &cli)
         errors << text;
         progress.interrupt();
         cli.printError(text);
-        if (arguments.json)
-            cli.printJson({{"event", "error"}, {"message", text}});
     });
 
     if (!arguments.json)
@@ -80,9 +85,15 @@ int runUpdate(CliContext &cli)
     const bool ok = errors.isEmpty();
     progress.finish(ok);
     if (arguments.json) {
+        // Where the run failed is known once it is over.
+        const QString code
+            = job.failureCode().isEmpty() ? QString("update-failed") : job.failureCode();
+        for (const QString &text : errors)
+            cli.printJson(
+                {{"event", "error"}, {"code", code}, {"message", text}, {"device", device}});
         cli.printJson({{"event", "end"}, {"result", ok ? "success" : "failure"},
             {"exitStatus", ok ? CliExit::Success : CliExit::Failed},
-            {"device", clidevices::deviceJson(desc)}});
+            {"device", clidevices::deviceJson(cli.rescan({desc}).front())}});
     } else {
         cli.printLine(ok ? cliText("Update completed") : cliText("Update failed"));
     }

@@ -12,7 +12,7 @@ int runUserModes(CliContext &cli)
     if (selected != CliExit::Success)
         return selected;
     if (!(desc.capabilities & CapUserModes)) {
-        cli.fail(cliText("The device's firmware has no user modes."));
+        cli.fail("not-supported", cliText("The device's firmware has no user modes."));
         return CliExit::Failed;
     }
 

@@ -30,6 +30,8 @@ QString summary(const CliArguments &a)
     add(a.watch, "watch");
     add(a.debug, "debug");
     add(a.force, "force");
+    add(a.all, "all");
+    add(a.jobs, "jobs=" + QString::number(a.jobs));
     return parts.join(' ');
 }
 
@@ -61,6 +63,10 @@ private slots:
         row("history", "history --json", "history json");
         row("history of one device", "history --serial K3",
             "usage: Option --serial does not apply to history.");
+        row("update all, 3 at a time", "update a.fw --all --pid 3601 --jobs 3",
+            "update a.fw pid=3601 all jobs=3");
+        row("jobs without all", "update a.fw --jobs 3", "usage: --jobs applies to update --all.");
+        row("jobs 0", "update a.fw --all --jobs 0", "usage: --jobs takes a number from 1 to 64");
         row("force elsewhere", "list --force", "usage: Option --force does not apply to list.");
         row("no command", "", "usage: No command given.");
         row("unknown command", "flash a.fw", "usage: Unknown command: flash");

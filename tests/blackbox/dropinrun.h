@@ -112,6 +112,24 @@ public:
         return values;
     }
 
+    // Why the output's JSON lines do not hold to the schemas of `command` (docs/schema, checked
+    // by validate-json with python3-jsonschema); empty when they do, or when that validator is
+    // not installed (CI has it).
+    QString schemaErrors(const QString &command) const
+    {
+        QProcess validator;
+        validator.start(LUMEXOR_VALIDATE_JSON, {LUMEXOR_SCHEMA_DIR, command});
+        validator.write(out);
+        validator.closeWriteChannel();
+        if (!validator.waitForFinished(30000))
+            return "validate-json did not end";
+        if (validator.exitCode() == 77)
+            qInfo("python3-jsonschema is not installed: the JSON is not checked");
+        return validator.exitCode() == 0 || validator.exitCode() == 77
+            ? QString()
+            : QString::fromUtf8(validator.readAllStandardError());
+    }
+
     // What the device at `port` ("1-1", "2-3.2") keeps of `file`, or all three images.
     QByteArray saved(const QString &port, const char *file) const
     {

@@ -22,6 +22,28 @@ const QByteArray threeDevices = R"({"devices": [
 
 const QList<QByteArray> untouched {{}, {}, {}};
 
+// Eight KESTREL3 in every state, two in the boot loader (the same ids) behind one hub; the
+// fourth, at 2-2, is given by the test.
+QByteArray fleetOf(const char *fourth)
+{
+    return QByteArray(R"({"devices": [
+    {"bus": 2, "port": [1, 1], "serial": "K3F00101", "version": "3.2.0"},
+    {"bus": 2, "port": [1, 2], "serial": "K3F00102", "version": "3.2.0"},
+    {"bus": 2, "port": [1, 3], "serial": "K3F00103", "version": "3.2.0"},
+    {"bus": 2, "port": [2], )")
+        + fourth + R"(},
+    {"state": "soft-repair", "bus": 2, "port": [3], "serial": null},
+    {"state": "soft-repair", "bus": 1, "port": [1], "serial": null},
+    {"state": "boot-loader", "bus": 1, "port": [4, 1]},
+    {"state": "boot-loader", "bus": 1, "port": [4, 2]}]})";
+}
+
+#define VERIFY_SCHEMA(run, command)                                                                \
+    do {                                                                                           \
+        const QString why = (run).schemaErrors(command);                                           \
+        QVERIFY2(why.isEmpty(), qPrintable(why));                                                  \
+    } while (false)
+
 // Whether `signalNumber` is in the mask `field` of /proc/PID/status.
 bool inSignalMask(qint64 pid, const QByteArray &field, int signalNumber)
 {
@@ -56,7 +78,8 @@ private slots:
         QCOMPARE(cli.run({"list", "--json"}), 0);
         const QList<QJsonValue> lines = cli.jsonLines();
         QCOMPARE(lines.size(), 1);
-        const QJsonArray devices = lines.first().toArray();
+        VERIFY_SCHEMA(cli, "list");
+        const QJsonArray devices = lines.first().toObject().value("devices").toArray();
         QCOMPARE(devices.size(), 3);
         const QJsonObject repair = devices.at(2).toObject();
         QCOMPARE(repair.value("state").toString(), "soft-repair");
@@ -76,7 +99,8 @@ private slots:
             "normal      2b77:3601 K3\\x0a\\x1b[2J\\x20x\\\\ 3.4\\x20beta 1-1        "
             "K\\x0d3 %1\n");
         QCOMPARE(odd.run({"list", "--json"}), 0);
-        const QJsonObject exact = odd.jsonLines().value(0).toArray().at(0).toObject();
+        const QJsonObject exact
+            = odd.jsonLines().value(0).toObject().value("devices").toArray().at(0).toObject();
         for (const char *key : {"serial", "version", "product"})
             QCOMPARE(exact.value(key), strings.value(key));
     }
@@ -111,6 +135,7 @@ private slots:
         }
         DropInRun cli(threeDevices);
         QCOMPARE(cli.run({"check", path, "--json"}), refusal.isEmpty() ? 0 : 1);
+        VERIFY_SCHEMA(cli, "check");
         const QJsonObject report = cli.jsonLines().value(0).toObject();
         QCOMPARE(report.value("refused").toBool(), !refusal.isEmpty());
         QVERIFY2(report.value("error").toString().contains(refusal), cli.out.constData());
@@ -123,8 +148,14 @@ private slots:
 
         // An update says the same and leaves the device as it was; a repair reads every
         // member check reads.
-        QCOMPARE(cli.run({"update", path, "--port", "2-3"}), 1);
+        QCOMPARE(cli.run({"update", path, "--port", "2-3", "--json"}), 1);
         QVERIFY2(cli.err.contains(refusal.toUtf8()), cli.err.constData());
+        VERIFY_SCHEMA(cli, "update");
+        for (const QJsonValue &event : cli.jsonLines()) {
+            if (event["event"] == "error")
+                QCOMPARE(event["code"].toString(),
+                    package == "missing" ? "package-unreadable" : "package-damaged");
+        }
         QCOMPARE(cli.images("2-3"), untouched);
     }
 
@@ -134,8 +165,12 @@ private slots:
         DropInRun cli(threeDevices);
         QCOMPARE(cli.run({"update", sample("kestrel3"), "--port", "2-3", "--json"}), 0);
         const QList<QJsonValue> events = cli.jsonLines();
-        QVERIFY(!events.contains(QJsonValue::Null));
+        VERIFY_SCHEMA(cli, "update");
         QCOMPARE(events.last().toObject().value("result").toString(), "success");
+        // The device as it is now: found again on its port, running the sandbox microcode until
+        // its next restart.
+        QCOMPARE(events.last()["device"]["state"].toString(), "sandbox");
+        QCOMPARE(events.last()["device"]["port"].toString(), "2-3");
         QCOMPARE(events.last().toObject().value("exitStatus").toInt(), 0);
         // Each named step in order, the sandbox's first as the device is in repair.
         QStringList steps;
@@ -170,16 +205,22 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("code"); // with --json
         const auto row = [](const char *name, const QStringList &args, int status,
-                             const char *error) { QTest::newRow(name) << args << status << error; };
+                             const char *error, const char *code = "") {
+            QTest::newRow(name) << args << status << error << code;
+        };
         const QString kestrel3 = sample("kestrel3");
-        row("three match", {"update", kestrel3}, 3,
-            "3 devices match; choose one with --serial or --port:\n  normal      2b77:3621");
+        row("three match", {"update", kestrel3, "--json"}, 3,
+            "3 devices match; choose one with --serial or --port:\n  normal      2b77:3621",
+            "ambiguous-device");
         // A port names the whole path: 2-1 is the hub, not the devices on it.
-        row("none matches", {"update", kestrel3, "--port", "2-1"}, 3,
-            "No device matches; the devices found are:");
-        row("no settings in repair", {"settings", "--port", "2-3"}, 1,
-            "The device offers no settings.");
+        row("none matches", {"update", kestrel3, "--port", "2-1", "--json"}, 3,
+            "No device matches; the devices found are:", "no-device");
+        row("none for all", {"update", kestrel3, "--all", "--vid", "1234", "--json"}, 3,
+            "No device matches; the devices found are:", "no-device");
+        row("no settings in repair", {"settings", "--port", "2-3", "--json"}, 1,
+            "The device offers no settings.", "not-supported");
         row("no audio selector", {"settings", "--port", "2-1.2", "--audio-selector", "on"}, 1,
             "The device has no audio selector setting.");
         row("usage", {"update"}, 2, "update needs a firmware package.");
@@ -191,9 +232,12 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, status);
         QFETCH(QString, error);
+        QFETCH(QString, code);
         DropInRun cli(threeDevices);
         QCOMPARE(cli.run(args), status);
         QVERIFY2(cli.err.contains(error.toUtf8()), cli.err.constData());
+        VERIFY_SCHEMA(cli, args.first());
+        QCOMPARE(cli.jsonLines().value(0)["code"].toString(), code);
         for (const char *port : {"2-1.1", "2-1.2", "2-3"}) {
             QCOMPARE(cli.images(port), untouched);
             QCOMPARE(cli.saved(port, "settings.bin"), QByteArray());
@@ -207,9 +251,11 @@ private slots:
         QTest::addColumn<QString>("device"); // whose video obs and ffmpeg hold
         QTest::addColumn<bool>("force");
         QTest::addColumn<int>("status");
-        QTest::newRow("refused") << "2-1.2" << false << 1;
-        QTest::newRow("forced") << "2-1.2" << true << 0;
-        QTest::newRow("another device's video") << "2-1.1" << false << 0;
+        QTest::addColumn<bool>("all"); // update --all: that device is skipped, 2-3 repaired
+        QTest::newRow("refused") << "2-1.2" << false << 1 << false;
+        QTest::newRow("forced") << "2-1.2" << true << 0 << false;
+        QTest::newRow("another device's video") << "2-1.1" << false << 0 << false;
+        QTest::newRow("one of all") << "2-1.2" << false << 1 << true;
     }
 
     // Programs with the device's video open (in a fake sysfs and /proc): the update refuses,
@@ -219,13 +265,15 @@ private slots:
         QFETCH(QString, device);
         QFETCH(bool, force);
         QFETCH(int, status);
+        QFETCH(bool, all);
         testsupport::FakeSystem system(false);
         system.addVideo(device, "video2");
         system.addHolder(4242, "obs", "/dev/video2");
         system.addHolder(4243, "ffmpeg", "/dev/video2");
         DropInRun cli(threeDevices);
         cli.env.insert("LUMEXOR_SYSTEM_ROOT", system.path());
-        const QStringList args {"update", sample("kestrel3"), "--port", "2-1.2"};
+        const QStringList args {
+            "update", sample("kestrel3"), all ? "--all" : "--port", all ? "--pid=3601" : "2-1.2"};
         QCOMPARE(cli.run(args + (force ? QStringList {"--force"} : QStringList())), status);
         const bool refused = status != 0;
         QCOMPARE(cli.err.contains("The device is in use by obs (process 4242), ffmpeg (process "
@@ -234,6 +282,8 @@ private slots:
             refused);
         QCOMPARE(cli.images("2-1.2"),
             refused ? untouched : packageImages(sample("kestrel3"), "kestrel3"));
+        QCOMPARE(
+            cli.images("2-3"), all ? packageImages(sample("kestrel3"), "kestrel3") : untouched);
     }
 
     void settings()
@@ -251,6 +301,7 @@ private slots:
         QCOMPARE(
             cli.saved("2-1.1", "settings.bin").mid(1, 5), QByteArray("\x00\x05\xd0\x02\x00", 5));
         QCOMPARE(cli.saved("2-1.1", "settings.bin").at(15), '\x01');
+        VERIFY_SCHEMA(cli, "user-modes");
         const QJsonArray modes = cli.jsonLines().value(0).toObject().value("userModes").toArray();
         QCOMPARE(modes.size(), 3);
         QCOMPARE(modes.at(0).toObject().value("width").toInt(), 1280);
@@ -258,6 +309,93 @@ private slots:
 
         QCOMPARE(cli.run({"signal", "--port", "2-1.1"}), 0);
         QCOMPARE(cli.out.count('\n'), 1);
+    }
+
+    void fleet_data()
+    {
+        QTest::addColumn<QByteArray>("fourth"); // the device at 2-2
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("result"); // of the device at 2-2
+        QTest::addColumn<QString>("code");
+        QTest::newRow("all eight")
+            << QByteArray(R"("serial": "K3F00104")") << QStringList() << "success"
+            << "";
+        QTest::newRow("one failing")
+            << QByteArray(R"("serial": "K3FAIL01", "faults": [{"request": "0xC2", "from": 3,
+                "count": 1, "error": "pipe"}])")
+            << QStringList() << "failure"
+            << "update-failed";
+        QTest::newRow("one for another product")
+            << QByteArray(R"("kind": "OSPREYX3", "serial": "OX3F0201")")
+            << QStringList {"--jobs", "3"} << "skipped"
+            << "package-unfit";
+        // SIGTERM once the first two are flashing: they finish, the other six do not start.
+        QTest::newRow("signal") << QByteArray(R"("serial": "K3F00104")")
+                                << QStringList {"--jobs", "2", "signal"} << ""
+                                << "";
+    }
+
+    // update --all: every device on its own task, each found again on its own port after its
+    // restart, and a summary of them all; one device's failure is only that device's.
+    void fleet()
+    {
+        QFETCH(QByteArray, fourth);
+        QFETCH(QStringList, options);
+        QFETCH(QString, result);
+        QFETCH(QString, code);
+        DropInRun cli(fleetOf(fourth));
+        const bool signal = options.removeAll("signal");
+        std::signal(SIGTERM, SIG_DFL);
+        QVERIFY(cli.start(QStringList {"update", sample("kestrel3"), "--all", "--json"} + options));
+        if (signal) {
+            QVERIFY(
+                QTest::qWaitFor([&] { return cli.out.contains(R"("step":"microcode")"); }, 30000));
+            ::kill(pid_t(cli.process.processId()), SIGTERM);
+        }
+        const int status = cli.finish();
+        VERIFY_SCHEMA(cli, "update");
+        const QList<QJsonValue> events = cli.jsonLines();
+        QSet<QString> progressed; // the devices the events of a run name
+        std::map<QString, QString> ends;
+        for (const QJsonValue &event : events) {
+            const QString port = event["device"]["port"].toString();
+            if (event["event"] == "progress")
+                progressed << port;
+            if (event["event"] == "end" && event["result"] == "success")
+                ends[port] = event["device"]["state"].toString();
+        }
+        const QJsonObject summary = events.last().toObject();
+        QCOMPARE(summary.value("event").toString(), "summary");
+        QCOMPARE(summary.value("interrupted").toBool(), signal);
+        const QList<QByteArray> package = packageImages(sample("kestrel3"), "kestrel3");
+        QMap<QString, int> counts;
+        for (const QJsonValue &device : summary.value("devices").toArray()) {
+            const QString port = device["port"].toString();
+            const QString got = device["result"].toString();
+            ++counts[got];
+            if (!signal && port == "2-2") {
+                QCOMPARE(got, result);
+                QCOMPARE(device["error"]["code"].toString(), code);
+            }
+            QCOMPARE(progressed.contains(port), got != "not-started");
+            // Flashed with the package, and out of its repair state now, exactly when it
+            // succeeded.
+            QCOMPARE(cli.images(port) == package, got == "success");
+            QCOMPARE(ends.count(port) && !ends[port].endsWith("r"), got == "success");
+        }
+        QCOMPARE(counts.value("success"), signal ? 2 : result == "success" ? 8 : 7);
+        QCOMPARE(counts.value("not-started"), signal ? 6 : 0);
+        QCOMPARE(status, counts.value("success") == 8 ? 0 : 1);
+
+        if (code == "package-unfit") {
+            // In text, every line names its device, and the summary has a line for each.
+            QCOMPARE(cli.run({"update", sample("kestrel3"), "--all", "--port", "2-2"}), 1);
+            QVERIFY2(cli.err.contains("[2-2 OX3F0201] Selected device and firmware incompatible"),
+                cli.err.constData());
+            QVERIFY2(cli.out.endsWith("2-2        OX3F0201   skipped: Selected device and "
+                                      "firmware incompatible\n0 of 1 device(s) updated\n"),
+                cli.out.constData());
+        }
     }
 
     void termination_data()
@@ -317,6 +455,7 @@ private slots:
             return;
         }
         QCOMPARE(cli.finish(), 0);
+        VERIFY_SCHEMA(cli, "update");
         QVERIFY2(cli.out.contains(R"("event":"notice")"), cli.out.constData());
         QVERIFY(cli.out.contains(R"("result":"success")"));
         QCOMPARE(cli.images("2-1.2"), packageImages(sample("kestrel3"), "kestrel3"));
