@@ -10,10 +10,11 @@
 
 #include "benchsupport.h"
 #include "buschecks.h"
-#include "updatejob.h"
+#include "fleetupdate.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -60,33 +61,22 @@ std::vector<DeviceDescription> plugDevices(
     return devices;
 }
 
-// The fleet update, the one call to change for another way of updating many devices: every
-// device on an update job (and thread) of its own, all started at once. The wall time in ms
-// from the first start to the last `complete`, negative when an update failed.
+// The fleet update as `update --all` runs it: the session's fleet runner, every device on an
+// update job (and thread) of its own, all at once. The wall time in ms from the start to
+// `finished`, negative when an update failed.
 double updateFleet(const std::vector<DeviceDescription> &devices, const QString &package)
 {
-    std::vector<std::unique_ptr<UpdateJob>> jobs;
-    for (std::size_t i = 0; i < devices.size(); ++i)
-        jobs.push_back(std::make_unique<UpdateJob>(nullptr, noPauses));
+    FleetUpdate fleet(devices, QFile::encodeName(package), int(devices.size()), false, noPauses);
+    QObject::connect(&fleet, &FleetUpdate::error, [](int, const QString &, const QString &text) {
+        std::fprintf(stderr, "update failed: %s\n", qPrintable(text));
+    });
     QEventLoop loop;
-    std::size_t running = jobs.size();
-    bool failed = false;
-    for (const std::unique_ptr<UpdateJob> &job : jobs) {
-        QObject::connect(job.get(), &UpdateJob::error, [&](const QString &text) {
-            std::fprintf(stderr, "update failed: %s\n", qPrintable(text));
-            failed = true;
-        });
-        QObject::connect(job.get(), &UpdateJob::complete, [&] {
-            if (--running == 0)
-                loop.quit();
-        });
-    }
+    QObject::connect(&fleet, &FleetUpdate::finished, &loop, &QEventLoop::quit);
     const bench::Clock::time_point start = bench::Clock::now();
-    for (std::size_t i = 0; i < jobs.size(); ++i)
-        jobs[i]->start(devices[i], package);
+    fleet.start();
     loop.exec();
     const double ms = bench::millisecondsSince(start);
-    return failed ? -1 : ms;
+    return fleet.succeeded() ? ms : -1;
 }
 
 // `count` fresh devices updated at once; the wall time, or negative when an update failed or a

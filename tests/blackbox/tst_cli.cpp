@@ -192,6 +192,7 @@ private slots:
 
         // The repair in the update history, as the command line's.
         QCOMPARE(cli.run({"history", "--json"}), 0);
+        VERIFY_SCHEMA(cli, "history");
         const QJsonArray history = cli.jsonLines().value(0).toObject().value("history").toArray();
         QCOMPARE(history.size(), 1);
         const std::pair<const char *, QString> fields[] {{"program", "cli"}, {"port", "2-3"},
@@ -386,6 +387,17 @@ private slots:
         QCOMPARE(counts.value("success"), signal ? 2 : result == "success" ? 8 : 7);
         QCOMPARE(counts.value("not-started"), signal ? 6 : 0);
         QCOMPARE(status, counts.value("success") == 8 ? 0 : 1);
+        // Every device that ran is in the history once, as the command line's.
+        QCOMPARE(cli.run({"history", "--json"}), 0);
+        VERIFY_SCHEMA(cli, "history");
+        QStringList recorded, ran = progressed.values();
+        for (const QJsonValue &record : cli.jsonLines().value(0)["history"].toArray()) {
+            QCOMPARE(record["program"].toString(), "cli");
+            recorded << record["port"].toString();
+        }
+        recorded.sort();
+        ran.sort();
+        QCOMPARE(recorded, ran);
 
         if (code == "package-unfit") {
             // In text, every line names its device, and the summary has a line for each.
@@ -557,8 +569,10 @@ private slots:
         const pid_t pid = pid_t(first.process.processId());
         QVERIFY(QTest::qWaitFor([&] { return first.out.contains("% FPGA image"); }, 30000));
         ::kill(pid, SIGSTOP);
-        QCOMPARE(second.run(args), 1);
+        QCOMPARE(second.run(args + QStringList {"--json"}), 1);
         ::kill(pid, SIGCONT);
+        VERIFY_SCHEMA(second, "update");
+        QVERIFY2(second.out.contains(R"("code":"device-busy")"), second.out.constData());
         QVERIFY2(second.err.contains(QString("Error: another update of this device is running: "
                                              "lumexor-capture-cli (process %1)")
                                          .arg(pid)
