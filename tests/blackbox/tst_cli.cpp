@@ -611,7 +611,7 @@ private slots:
         QFETCH(QStringList, words);
         QFETCH(QString, replies);
         DropInRun cli(threeDevices);
-        QVERIFY(cli.dir.mkpath("files/sub"));
+        QVERIFY(QDir(cli.dir.path()).mkpath("files/sub"));
         for (const char *name : {"files/a.fw", "files/notes.txt"})
             QVERIFY(QFile(cli.dir.filePath(name)).open(QIODevice::WriteOnly));
         const QString files = cli.dir.filePath("files");
