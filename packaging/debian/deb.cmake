@@ -12,6 +12,8 @@ add_custom_command(OUTPUT ${deb_changelog}
     VERBATIM)
 add_custom_target(deb-changelog ALL DEPENDS ${deb_changelog})
 install(FILES ${deb_changelog} DESTINATION ${deb_doc})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${deb_name})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${deb_name})
