@@ -4,16 +4,20 @@
 # maintainer scripts that make udev apply the rule at once.
 set(deb_name lumexor-capture-config)
 set(deb_doc ${CMAKE_INSTALL_DATADIR}/doc/${deb_name})
+# The licence notice goes with every install, as the licence asks.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${deb_doc})
-set(deb_changelog ${CMAKE_BINARY_DIR}/changelog.Debian.gz)
-add_custom_command(OUTPUT ${deb_changelog}
-    COMMAND gzip -9n < ${CMAKE_CURRENT_LIST_DIR}/changelog > ${deb_changelog}
-    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog
-    VERBATIM)
-add_custom_target(deb-changelog ALL DEPENDS ${deb_changelog})
-install(FILES ${deb_changelog} DESTINATION ${deb_doc})
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${deb_name})
+# What only Debian reads only in a distribution's tree.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(deb_changelog ${CMAKE_BINARY_DIR}/changelog.Debian.gz)
+    add_custom_command(OUTPUT ${deb_changelog}
+        COMMAND gzip -9n < ${CMAKE_CURRENT_LIST_DIR}/changelog > ${deb_changelog}
+        DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog
+        VERBATIM)
+    add_custom_target(deb-changelog ALL DEPENDS ${deb_changelog})
+    install(FILES ${deb_changelog} DESTINATION ${deb_doc})
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${deb_name})
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${deb_name})
@@ -38,4 +42,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_LIST_DIR}/postinst ${CMAKE_CURRENT_LIST_DIR}/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# cpack in a folder with another prefix would package a local install's layout under /usr.
+set(deb_check ${CMAKE_BINARY_DIR}/CPackDebPrefix.cmake)
+file(WRITE ${deb_check} "if(NOT \"${CMAKE_INSTALL_PREFIX}\" STREQUAL \"/usr\")
+    message(FATAL_ERROR \"The .deb is built in a folder configured with -DCMAKE_INSTALL_PREFIX=/usr\")
+endif()
+")
+set(CPACK_PROJECT_CONFIG_FILE ${deb_check})
 include(CPack)
