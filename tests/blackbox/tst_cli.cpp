@@ -585,6 +585,46 @@ private slots:
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(!log.readAll().contains("2-1.2 "));
     }
+
+    // The bash completion, sourced and called as bash calls it: `words` typed so far, the last
+    // being completed; %1 stands for a folder holding a.fw, notes.txt and sub/.
+    void completion_data()
+    {
+        QTest::addColumn<QStringList>("words");
+        QTest::addColumn<QString>("replies");
+        QTest::newRow("commands") << QStringList {""}
+                                  << "check history list settings signal update user-modes";
+        QTest::newRow("global options") << QStringList {"--"} << "--help --version";
+        QTest::newRow("update's options") << QStringList {"--json", "update", "p.fw", "--"}
+                                          << "--all --debug --force --jobs --json --pid --port "
+                                             "--serial --vid";
+        QTest::newRow("check selects no device") << QStringList {"check", "-"} << "--debug --json";
+        QTest::newRow("on or off") << QStringList {"settings", "--performance", ""} << "off on";
+        QTest::newRow("ports from list")
+            << QStringList {"signal", "--port", "2-"} << "2-1.1 2-1.2 2-3";
+        QTest::newRow("packages") << QStringList {"update", "--port", "2-3", "%1/"}
+                                  << "%1/a.fw %1/sub";
+        QTest::newRow("one package") << QStringList {"check", "%1/a.fw", "%1/"} << "";
+    }
+    void completion()
+    {
+        QFETCH(QStringList, words);
+        QFETCH(QString, replies);
+        DropInRun cli(threeDevices);
+        QVERIFY(QDir(cli.dir.path()).mkpath("files/sub"));
+        for (const char *name : {"files/a.fw", "files/notes.txt"})
+            QVERIFY(QFile(cli.dir.filePath(name)).open(QIODevice::WriteOnly));
+        const QString files = cli.dir.filePath("files");
+        words.replaceInStrings("%1", files);
+        const QString script = R"(. "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+            _lumexor_capture_cli; echo ${COMPREPLY[@]+"${COMPREPLY[@]}"} | tr ' ' '\n' | sort)";
+        QVERIFY(cli.start(
+            QStringList {"-c", script, LUMEXOR_COMPLETION, LUMEXOR_CLI} + words, "/bin/bash"));
+        QCOMPARE(cli.finish(), 0);
+        QCOMPARE(QString(cli.out).split('\n', Qt::SkipEmptyParts).join(' '),
+            replies.replace("%1", files));
+        QVERIFY2(cli.err.isEmpty(), cli.err.constData());
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_Cli)

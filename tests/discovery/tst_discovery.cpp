@@ -263,6 +263,39 @@ private slots:
         QCOMPARE(opens(nodes), QVector<int>(count, 2).toList());
     }
 
+    // What the system is told about the devices: the metainfo's modaliases (software centres
+    // offer the program for those) and the udev rule's ids (who may open them) are exactly the
+    // probe table's.
+    void packagingNamesEveryId_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("metainfo") << LUMEXOR_METAINFO
+                                  << R"(<modalias>usb:v([0-9A-F]{4})p([0-9A-F]{4})d\*</modalias>)";
+        QTest::newRow("udev rule")
+            << LUMEXOR_UDEV_RULE << R"#(ATTR\{idVendor\}=="(\w+)", ATTR\{idProduct\}=="(\w+)")#";
+    }
+
+    void packagingNamesEveryId()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, pattern);
+        QFile in(file);
+        QVERIFY2(in.open(QIODevice::ReadOnly), qPrintable(file));
+        QStringList named;
+        auto matches = QRegularExpression(pattern).globalMatch(QString::fromUtf8(in.readAll()));
+        while (matches.hasNext()) {
+            const QRegularExpressionMatch match = matches.next();
+            named << (match.captured(1) + ':' + match.captured(2)).toLower();
+        }
+        QStringList known;
+        for (const ProbeEntry &entry : probeTable)
+            known << QString::asprintf("%04x:%04x", entry.vendorId, entry.productId);
+        named.sort();
+        known.sort();
+        QCOMPARE(named, known);
+    }
+
     // Devices go on root 1, ports 1, 2, 3, as families 0x3600, 0x3620, 0x3640. Each is "<state>
     // [setup]" (see applySetup); every probe opens its device once, so a device's open count is the
     // number of passes that reached it.

@@ -3,6 +3,7 @@
 // so the output is the same on every run and needs no design tool.
 
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -172,6 +173,46 @@ QImage folderGlyph()
     return img;
 }
 
+// The app mark of drawAppMark (rounded tile) as SVG, in the same 100x100 design box, for the
+// scalable icon: the same shapes written out, since Qt Gui alone has no SVG writer.
+QByteArray appIconSvg()
+{
+    const auto hex = [](const QColor &c) { return c.name().toLatin1(); };
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"100\" height=\"100\" "
+           "viewBox=\"0 0 100 100\">\n"
+           "  <defs>\n"
+           "    <linearGradient id=\"tile\" x1=\"0\" y1=\"0\" x2=\"100\" y2=\"100\" "
+           "gradientUnits=\"userSpaceOnUse\">\n"
+           "      <stop offset=\"0\" stop-color=\""
+        + hex(kTeal)
+        + "\"/>\n"
+          "      <stop offset=\"1\" stop-color=\""
+        + hex(kDeep)
+        + "\"/>\n"
+          "    </linearGradient>\n"
+          "  </defs>\n"
+          "  <rect x=\"4\" y=\"4\" width=\"92\" height=\"92\" rx=\"20\" "
+          "fill=\"url(#tile)\"/>\n"
+          "  <circle cx=\"50\" cy=\"52\" r=\"27\" fill=\"none\" stroke=\"#ffffff\" "
+          "stroke-width=\"7\"/>\n"
+          "  <path d=\"M42 38L65 52L42 66Z\" fill=\"#ffffff\" stroke=\"#ffffff\" "
+          "stroke-width=\"3\" stroke-linejoin=\"round\"/>\n"
+          "  <circle cx=\"77\" cy=\"24\" r=\"9\" fill=\""
+        + hex(kRecord)
+        + "\" stroke=\"#ffffff\" stroke-width=\"3\"/>\n"
+          "</svg>\n";
+}
+
+bool write(const QByteArray &bytes, const QString &path)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
+        return true;
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    return false;
+}
+
 bool save(const QImage &img, const QString &dir, const char *name)
 {
     const QString path = QDir(dir).filePath(QString::fromLatin1(name));
@@ -200,7 +241,14 @@ int main(int argc, char **argv)
     ok = save(banner(), out, "banner.png") && ok;
     ok = save(reloadGlyph(), out, "reload.png") && ok;
     ok = save(folderGlyph(), out, "folder.png") && ok;
-    ok = save(appIcon(256, QImage::Format_ARGB32, true), iconDir, "lumexor-capture-config.png")
-        && ok;
+    // The freedesktop icon theme's sizes, hicolor/<size>/apps, and the scalable one.
+    for (const int size : {48, 64, 128, 256}) {
+        const QString apps = QString("%1/hicolor/%2x%2/apps").arg(iconDir).arg(size);
+        QDir().mkpath(apps);
+        ok = save(appIcon(size, QImage::Format_ARGB32, true), apps, "lumexor-capture-config.png")
+            && ok;
+    }
+    QDir().mkpath(iconDir + "/hicolor/scalable/apps");
+    ok = write(appIconSvg(), iconDir + "/hicolor/scalable/apps/lumexor-capture-config.svg") && ok;
     return ok ? 0 : 1;
 }
