@@ -69,6 +69,17 @@ private slots:
         QVERIFY(!window.dialog.windowIcon().isNull());
         for (const char *name : {"appicon", "banner", "reload", "folder"})
             QVERIFY2(!QImage(QString(":/images/%1.png").arg(name)).isNull(), name);
+        // What a screen reader says for each control the keyboard reaches (a label's buddy
+        // gives the field its name; the icon-only buttons have their own). A spin box's editor
+        // is part of the spin box, named with it.
+        for (QWidget *widget : window.dialog.findChildren<QWidget *>()) {
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY2(!(widget->focusPolicy() & Qt::TabFocus)
+                    || qobject_cast<QAbstractSpinBox *>(widget->parentWidget())
+                    || !accessible->text(QAccessible::Name).trimmed().isEmpty(),
+                widget->metaObject()->className() + QByteArray(" ")
+                    + qPrintable(widget->objectName()));
+        }
     }
 
     void listing_data()
