@@ -3,6 +3,7 @@
 #include "identity.h"
 #include "libusbguard.h"
 #include "terminationsignals.h"
+#include "translations.h"
 #include "updaterepair.h"
 
 #include <QApplication>
@@ -22,6 +23,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QString::fromLatin1(identity::ApplicationName));
     QApplication::setOrganizationDomain(QString::fromLatin1(identity::OrganizationDomain));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(identity::DesktopFileName));
+    installTranslations(app);
     registerUsbMetaTypes();
 
     const CommandLine line = parseCommandLine(argc, argv);

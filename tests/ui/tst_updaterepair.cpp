@@ -1,5 +1,6 @@
 #include "contexttranslator.h"
 #include "devicewatch.h"
+#include "translations.h"
 #include "waitfor.h"
 #include "window.h"
 
@@ -117,6 +118,19 @@ private slots:
         // Only a lone entry is selected by itself; the signal line waits for a selection's poll.
         QCOMPARE(window.widget("tabWidget")->isEnabled(), window.entries().size() == 1);
         QCOMPARE(window.widget<QLabel>("inputSignalLabel")->text(), QString("device not selected"));
+    }
+
+    // With a German locale the texts come from the translation the build made; without one
+    // (every other case here) they stay the English ones.
+    void inGerman()
+    {
+        QObject translations;
+        installTranslations(translations, QLocale(QLocale::German, QLocale::Germany));
+        Window window;
+        QVERIFY(window.scanned(1));
+        QCOMPARE(window.widget<QAbstractButton>("updateButton")->text(), QString("AKTUALISIEREN"));
+        QCOMPARE(
+            window.widget<QLabel>("inputSignalLabel")->text(), QString("kein Gerät ausgewählt"));
     }
 
     // The pages the selected device's capabilities enable follow the current row; a rescan
