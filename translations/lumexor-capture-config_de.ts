@@ -595,6 +595,10 @@ Trotzdem aktualisieren?</translation>
         <source>request not supported</source>
         <translation>Anfrage nicht unterstützt</translation>
     </message>
+    <message>
+        <source>Firmware files (*.fw);; All (*)</source>
+        <translation>Firmware-Dateien (*.fw);; Alle (*)</translation>
+    </message>
 </context>
 <context>
     <name>Worker</name>
