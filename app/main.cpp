@@ -3,6 +3,7 @@
 #include "identity.h"
 #include "libusbguard.h"
 #include "terminationsignals.h"
+#include "translations.h"
 #include "updaterepair.h"
 
 #include <QApplication>
@@ -12,14 +13,17 @@ int main(int argc, char *argv[])
 {
     const LibusbGuard libusb;
 
+    // Qt reads these when the application object is made: on a high-density screen the window
+    // scales by the screen's factor, and the images, drawn larger than shown, stay sharp.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     // Takes its own options (-platform, -style, ...) out of argc/argv.
     QApplication app(argc, argv);
-    // The images are drawn larger than shown; on a high-density screen they stay sharp.
-    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     QApplication::setOrganizationName(QString::fromLatin1(identity::OrganizationName));
     QApplication::setApplicationName(QString::fromLatin1(identity::ApplicationName));
     QApplication::setOrganizationDomain(QString::fromLatin1(identity::OrganizationDomain));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(identity::DesktopFileName));
+    installTranslations(app);
     registerUsbMetaTypes();
 
     const CommandLine line = parseCommandLine(argc, argv);

@@ -8,15 +8,6 @@
 #include <algorithm>
 #include <memory>
 
-namespace {
-
-QString text(const char *source)
-{
-    return QCoreApplication::translate("CommandLine", source);
-}
-
-} // namespace
-
 FleetUpdate::FleetUpdate(std::vector<DeviceDescription> devices, const QByteArray &package,
     int jobs, bool force, const UpdatePacing &pacing, QObject *parent)
     : QObject(parent)
@@ -74,8 +65,9 @@ void FleetUpdate::launch()
         // from it; that device is left alone, the others go on.
         const QStringList users = deviceUsers(desc);
         if (!users.isEmpty() && !force_) {
-            const QString message = text("The device is in use by %1: an update restarts it and "
-                                         "ends their capture. Close them, or give --force.")
+            const QString message = QCoreApplication::translate("CommandLine",
+                "The device is in use by %1: an update restarts it and "
+                "ends their capture. Close them, or give --force.")
                                         .arg(users.join(", "));
             emit error(index, "device-in-use", message);
             end(index, FleetDevice::Skipped, "device-in-use", message);
@@ -114,7 +106,7 @@ void FleetUpdate::launch()
     if (stopping_) {
         for (; next_ < devices_.size(); ++next_)
             end(int(next_), FleetDevice::NotStarted, "interrupted",
-                text("interrupted; nothing was written"));
+                QCoreApplication::translate("CommandLine", "interrupted; nothing was written"));
     }
     if (running_ == 0 && next_ == devices_.size() && !finished_) {
         finished_ = true;

@@ -11,28 +11,24 @@
 namespace {
 
 // The step texts are the command-line tool's.
-QString stepText(const char *text)
-{
-    return QCoreApplication::translate("CommandLine", text);
-}
-
 std::pair<QString, QString> stepName(UpdatePhase phase)
 {
     switch (phase) {
     case UpdatePhase::Package:
-        return {"package", stepText("checking the package")};
+        return {"package", QCoreApplication::translate("CommandLine", "checking the package")};
     case UpdatePhase::Sandbox:
-        return {"sandbox", stepText("loading the sandbox microcode")};
+        return {
+            "sandbox", QCoreApplication::translate("CommandLine", "loading the sandbox microcode")};
     case UpdatePhase::Microcode:
-        return {"microcode", stepText("FX3 microcode")};
+        return {"microcode", QCoreApplication::translate("CommandLine", "FX3 microcode")};
     case UpdatePhase::FpgaImage:
-        return {"fpga", stepText("FPGA image")};
+        return {"fpga", QCoreApplication::translate("CommandLine", "FPGA image")};
     case UpdatePhase::Edid:
-        return {"edid", stepText("EDID")};
+        return {"edid", QCoreApplication::translate("CommandLine", "EDID")};
     case UpdatePhase::Device:
         break;
     }
-    return {"device", stepText("opening the device")};
+    return {"device", QCoreApplication::translate("CommandLine", "opening the device")};
 }
 
 } // namespace

@@ -252,8 +252,8 @@ void UpdateRepair::on_firmwareSelectButton_clicked()
 {
     QSettings settings;
     const QString folder = settings.value(FirmwarePathKey).toString();
-    const QString file = chooseFile(this, tr("Select firmware update file"), folder,
-        QStringLiteral("Firmware files (*.fw);; All (*)"));
+    const QString file = chooseFile(
+        this, tr("Select firmware update file"), folder, tr("Firmware files (*.fw);; All (*)"));
     if (file.isEmpty())
         return;
     // The file dialog gives text, which the update resolves to the file's bytes itself; the

@@ -43,24 +43,25 @@ QString portText(const DeviceDescription &desc)
 // Why the restarted device could not be opened, by the last driver installation's result.
 QString reopenError(int installed, const DeviceDescription &desc, bool companion)
 {
-    const auto text
-        = [](const char *source) { return QCoreApplication::translate("Worker", source); };
     if (installed == 0)
-        return text("Error: Failed to init device for repair");
+        return QCoreApplication::translate("Worker", "Error: Failed to init device for repair");
     if (installed == -2)
-        return text("Access Denied: Administrative privilegies are required to access the device");
+        return QCoreApplication::translate("Worker",
+            "Access Denied: Administrative privilegies are required to access the device");
 #ifdef __linux__
     // Linux installs no driver, so a failed installation is no answer: the device did not
     // come back where it was looked for.
-    return companion ? text("Error: the device did not come back after its restart (port %1, "
-                            "nor its companion port)")
+    return companion ? QCoreApplication::translate("Worker",
+               "Error: the device did not come back after its restart (port %1, "
+               "nor its companion port)")
                            .arg(portText(desc))
-                     : text("Error: the device did not come back after its restart (port %1)")
+                     : QCoreApplication::translate("Worker",
+                         "Error: the device did not come back after its restart (port %1)")
                            .arg(portText(desc));
 #else
     (void)desc;
     (void)companion;
-    return text("Error: Failed to install driver");
+    return QCoreApplication::translate("Worker", "Error: Failed to install driver");
 #endif
 }
 

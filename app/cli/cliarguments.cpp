@@ -26,11 +26,6 @@ const std::map<CliCommand, std::set<QString>> ownOptions {{CliCommand::List, {}}
     {CliCommand::Settings, {"aspect-ratio", "performance", "audio-selector"}},
     {CliCommand::UserModes, {"mode"}}, {CliCommand::Signal, {"watch"}}, {CliCommand::History, {}}};
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("CommandLine", text);
-}
-
 // Examples shown under the commands of --help.
 const char help[] = QT_TRANSLATE_NOOP("CommandLine",
     "Commands:\n"
@@ -115,7 +110,8 @@ std::optional<UserModeChange> parseMode(const QString &text)
 CliParse usageError(const QString &text)
 {
     return {CliParse::UsageError,
-        clioutput::escapedText(text) + '\n' + tr("Try 'lumexor-capture-cli --help'.")};
+        clioutput::escapedText(text) + '\n'
+            + QCoreApplication::translate("CommandLine", "Try 'lumexor-capture-cli --help'.")};
 }
 
 } // namespace
@@ -123,59 +119,94 @@ CliParse usageError(const QString &text)
 CliParse parseCliArguments(const QStringList &arguments, CliArguments &out)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(tr("Lists, checks, updates and configures capture devices."));
+    parser.setApplicationDescription(QCoreApplication::translate(
+        "CommandLine", "Lists, checks, updates and configures capture devices."));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption helpOption({"h", "help"}, tr("Show this help."));
-    const QCommandLineOption versionOption({"v", "version"}, tr("Show the version."));
+    const QCommandLineOption helpOption(
+        {"h", "help"}, QCoreApplication::translate("CommandLine", "Show this help."));
+    const QCommandLineOption versionOption(
+        {"v", "version"}, QCoreApplication::translate("CommandLine", "Show the version."));
     parser.addOption(helpOption);
     parser.addOption(versionOption);
     parser.addOptions({
-        {"json", tr("Machine-readable output: JSON.")},
+        {"json", QCoreApplication::translate("CommandLine", "Machine-readable output: JSON.")},
         {"debug",
-            tr("Write the diagnostic lines of the USB layer and the update to standard "
-               "error.")},
-        {"vid", tr("Only devices with this vendor id (hexadecimal)."), "V"},
-        {"pid", tr("Only devices with this product id (hexadecimal)."), "P"},
-        {"serial", tr("Only the device with this serial number."), "S"},
-        {"port", tr("Only the device at this bus and port path, as list shows it."), "BUS-PATH"},
-        {"aspect-ratio", tr("settings: keep the aspect ratio."), "on|off"},
-        {"performance", tr("settings: performance mode."), "on|off"},
-        {"audio-selector", tr("settings: audio selector."), "on|off"},
-        {"mode", tr("user-modes: set mode N (1 to 3) to a size or turn it off; repeatable."),
+            QCoreApplication::translate("CommandLine",
+                "Write the diagnostic lines of the USB layer and the update to standard "
+                "error.")},
+        {"vid",
+            QCoreApplication::translate(
+                "CommandLine", "Only devices with this vendor id (hexadecimal)."),
+            "V"},
+        {"pid",
+            QCoreApplication::translate(
+                "CommandLine", "Only devices with this product id (hexadecimal)."),
+            "P"},
+        {"serial",
+            QCoreApplication::translate("CommandLine", "Only the device with this serial number."),
+            "S"},
+        {"port",
+            QCoreApplication::translate(
+                "CommandLine", "Only the device at this bus and port path, as list shows it."),
+            "BUS-PATH"},
+        {"aspect-ratio",
+            QCoreApplication::translate("CommandLine", "settings: keep the aspect ratio."),
+            "on|off"},
+        {"performance", QCoreApplication::translate("CommandLine", "settings: performance mode."),
+            "on|off"},
+        {"audio-selector", QCoreApplication::translate("CommandLine", "settings: audio selector."),
+            "on|off"},
+        {"mode",
+            QCoreApplication::translate("CommandLine",
+                "user-modes: set mode N (1 to 3) to a size or turn it off; repeatable."),
             "N=WIDTHxHEIGHT|off"},
-        {"watch", tr("signal: keep showing it until interrupted.")},
+        {"watch",
+            QCoreApplication::translate(
+                "CommandLine", "signal: keep showing it until interrupted.")},
         {"force",
-            tr("update: go on although other programs have the device's video open; their "
-               "capture ends.")},
-        {"all", tr("update: every device the selection admits, side by side.")},
-        {"jobs", tr("update --all: at most N devices at once (default 16)."), "N"},
+            QCoreApplication::translate("CommandLine",
+                "update: go on although other programs have the device's video open; their "
+                "capture ends.")},
+        {"all",
+            QCoreApplication::translate(
+                "CommandLine", "update: every device the selection admits, side by side.")},
+        {"jobs",
+            QCoreApplication::translate(
+                "CommandLine", "update --all: at most N devices at once (default 16)."),
+            "N"},
     });
-    parser.addPositionalArgument(
-        "command", tr("list, check, update, settings, user-modes, signal, history"));
-    parser.addPositionalArgument(
-        "package", tr("The firmware package of check and update."), "[PACKAGE]");
+    parser.addPositionalArgument("command",
+        QCoreApplication::translate(
+            "CommandLine", "list, check, update, settings, user-modes, signal, history"));
+    parser.addPositionalArgument("package",
+        QCoreApplication::translate("CommandLine", "The firmware package of check and update."),
+        "[PACKAGE]");
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(helpOption))
-        return {CliParse::Help, parser.helpText() + '\n' + tr(help) + '\n'};
+        return {CliParse::Help,
+            parser.helpText() + '\n' + QCoreApplication::translate("CommandLine", help) + '\n'};
     if (parser.isSet(versionOption))
         return {CliParse::Version, QString()};
 
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
-        return usageError(tr("No command given."));
+        return usageError(QCoreApplication::translate("CommandLine", "No command given."));
     const auto command = commands.find(positional.first());
     if (command == commands.end())
-        return usageError(tr("Unknown command: %1").arg(positional.first()));
+        return usageError(QCoreApplication::translate("CommandLine", "Unknown command: %1")
+                              .arg(positional.first()));
     out = CliArguments();
     out.command = command->second;
 
     const bool takesPackage = out.command == CliCommand::Check || out.command == CliCommand::Update;
     if (takesPackage && positional.size() < 2)
-        return usageError(tr("%1 needs a firmware package.").arg(positional.first()));
+        return usageError(QCoreApplication::translate("CommandLine", "%1 needs a firmware package.")
+                              .arg(positional.first()));
     if (positional.size() > (takesPackage ? 2 : 1))
-        return usageError(tr("Unexpected argument: %1").arg(positional.last()));
+        return usageError(QCoreApplication::translate("CommandLine", "Unexpected argument: %1")
+                              .arg(positional.last()));
     if (takesPackage)
         out.package = positional.at(1);
 
@@ -191,7 +222,8 @@ CliParse parseCliArguments(const QStringList &arguments, CliArguments &out)
             || (selection && selects))
             continue;
         return usageError(
-            tr("Option --%1 does not apply to %2.").arg(longName, positional.first()));
+            QCoreApplication::translate("CommandLine", "Option --%1 does not apply to %2.")
+                .arg(longName, positional.first()));
     }
 
     out.json = parser.isSet("json");
@@ -203,21 +235,25 @@ CliParse parseCliArguments(const QStringList &arguments, CliArguments &out)
         bool ok = false;
         out.jobs = parser.value("jobs").toInt(&ok);
         if (!out.all)
-            return usageError(tr("--jobs applies to update --all."));
-        if (!ok || out.jobs < 1 || out.jobs > 64)
             return usageError(
-                tr("--jobs takes a number from 1 to 64, not %1").arg(parser.value("jobs")));
+                QCoreApplication::translate("CommandLine", "--jobs applies to update --all."));
+        if (!ok || out.jobs < 1 || out.jobs > 64)
+            return usageError(QCoreApplication::translate(
+                "CommandLine", "--jobs takes a number from 1 to 64, not %1")
+                                  .arg(parser.value("jobs")));
     }
     if (parser.isSet("vid")) {
         const std::optional<int32_t> id = parseId(parser.value("vid"));
         if (!id)
-            return usageError(tr("Not a vendor id: %1").arg(parser.value("vid")));
+            return usageError(QCoreApplication::translate("CommandLine", "Not a vendor id: %1")
+                                  .arg(parser.value("vid")));
         out.filter.vid = *id;
     }
     if (parser.isSet("pid")) {
         const std::optional<int32_t> id = parseId(parser.value("pid"));
         if (!id)
-            return usageError(tr("Not a product id: %1").arg(parser.value("pid")));
+            return usageError(QCoreApplication::translate("CommandLine", "Not a product id: %1")
+                                  .arg(parser.value("pid")));
         out.filter.pid = *id;
     }
     out.filter.serial = parser.value("serial");
@@ -226,7 +262,9 @@ CliParse parseCliArguments(const QStringList &arguments, CliArguments &out)
             QRegularExpression::anchoredPattern(R"(\d{1,3}-\d{1,3}(\.\d{1,3})*)"));
         out.port = parser.value("port");
         if (!form.match(out.port).hasMatch())
-            return usageError(tr("Not a bus and port path such as 2-3.1: %1").arg(out.port));
+            return usageError(QCoreApplication::translate(
+                "CommandLine", "Not a bus and port path such as 2-3.1: %1")
+                                  .arg(out.port));
     }
     const std::pair<const char *, std::optional<bool> *> switches[]
         = {{"aspect-ratio", &out.aspectRatio}, {"performance", &out.performance},
@@ -236,12 +274,16 @@ CliParse parseCliArguments(const QStringList &arguments, CliArguments &out)
             continue;
         *target = parseSwitch(parser.value(name));
         if (!*target)
-            return usageError(tr("--%1 takes on or off, not %2").arg(name, parser.value(name)));
+            return usageError(
+                QCoreApplication::translate("CommandLine", "--%1 takes on or off, not %2")
+                    .arg(name, parser.value(name)));
     }
     for (const QString &value : parser.values("mode")) {
         const std::optional<UserModeChange> change = parseMode(value);
         if (!change)
-            return usageError(tr("Not a user mode such as 1=1920x1080 or 2=off: %1").arg(value));
+            return usageError(QCoreApplication::translate(
+                "CommandLine", "Not a user mode such as 1=1920x1080 or 2=off: %1")
+                                  .arg(value));
         out.modes.push_back(*change);
     }
     return {};

@@ -29,7 +29,8 @@ int runCheck(CliContext &cli)
     const bool good = !report.refused;
     json.insert("product", report.product);
     QStringList lines {
-        cliText("package: %1").arg(arguments.package), cliText("product: %1").arg(report.product)};
+        QCoreApplication::translate("CommandLine", "package: %1").arg(arguments.package),
+        QCoreApplication::translate("CommandLine", "product: %1").arg(report.product)};
     if (report.productKnown) {
         const QString format = report.fpgaFramed ? "framed" : "plain";
         json.insert("fpgaFormat", format);
@@ -40,14 +41,15 @@ int runCheck(CliContext &cli)
             QString line = QString("%1 %2").arg(part.role, -9).arg(part.name);
             if (part.present) {
                 member.insert("size", double(part.size));
-                line += ' ' + cliText("%1 bytes").arg(part.size);
+                line += ' ' + QCoreApplication::translate("CommandLine", "%1 bytes").arg(part.size);
             } else {
-                line += ' ' + cliText("missing");
+                line += ' ' + QCoreApplication::translate("CommandLine", "missing");
             }
             if (part.role == "microcode" && part.present) {
                 member.insert("aligned", part.size % 4 == 0);
-                line += part.size % 4 == 0 ? cliText(", whole 32-bit words")
-                                           : cliText(", not whole words");
+                line += part.size % 4 == 0
+                    ? QCoreApplication::translate("CommandLine", ", whole 32-bit words")
+                    : QCoreApplication::translate("CommandLine", ", not whole words");
             }
             if (part.role == "fpga" && part.present)
                 line += ", " + format;
@@ -62,7 +64,9 @@ int runCheck(CliContext &cli)
             }
             if (part.role == "edid" && report.edidBytes >= 0) {
                 member.insert("edidBytes", report.edidBytes);
-                line += cliText(", %1 bytes of EDID, checksums good").arg(report.edidBytes);
+                line += QCoreApplication::translate(
+                    "CommandLine", ", %1 bytes of EDID, checksums good")
+                            .arg(report.edidBytes);
             }
             array.append(member);
             lines << line;
@@ -81,9 +85,11 @@ int runCheck(CliContext &cli)
     } else {
         for (const QString &line : lines)
             cli.printLine(line);
-        cli.printLine(good
-                ? cliText("an update with this package would go ahead")
-                : cliText("an update with this package would be refused: %1").arg(report.refusal));
+        cli.printLine(good ? QCoreApplication::translate(
+                          "CommandLine", "an update with this package would go ahead")
+                           : QCoreApplication::translate(
+                               "CommandLine", "an update with this package would be refused: %1")
+                                 .arg(report.refusal));
     }
     return good ? CliExit::Success : CliExit::Failed;
 }

@@ -12,11 +12,6 @@
 
 using namespace clidevices;
 
-QString cliText(const char *text)
-{
-    return QCoreApplication::translate("CommandLine", text);
-}
-
 CliContext::CliContext(QTextStream &out, QTextStream &err, bool terminal,
     const UpdatePacing &pacing, const CliArguments &arguments)
     : out(out)
@@ -100,8 +95,9 @@ int CliContext::selectOne(DeviceDescription &chosen)
     for (const DeviceDescription &desc : candidates)
         array.append(deviceJson(desc));
     const QString text = matches.empty()
-        ? (all.empty() ? cliText("No device found.")
-                       : cliText("No device matches; the devices found are:"))
+        ? (all.empty() ? QCoreApplication::translate("CommandLine", "No device found.")
+                       : QCoreApplication::translate(
+                           "CommandLine", "No device matches; the devices found are:"))
         : QCoreApplication::translate("CommandLine",
             "%n devices match; choose one with --serial or --port:", nullptr, int(matches.size()));
     fail(matches.empty() ? "no-device" : "ambiguous-device", text, {{"candidates", array}});
@@ -122,8 +118,9 @@ std::vector<DeviceDescription> CliContext::selectAll()
         for (const DeviceDescription &desc : all)
             array.append(deviceJson(desc));
         fail("no-device",
-            all.empty() ? cliText("No device found.")
-                        : cliText("No device matches; the devices found are:"),
+            all.empty() ? QCoreApplication::translate("CommandLine", "No device found.")
+                        : QCoreApplication::translate(
+                            "CommandLine", "No device matches; the devices found are:"),
             {{"candidates", array}});
         for (const DeviceDescription &desc : all)
             err << "  " << deviceLine(desc) << Qt::endl;
@@ -157,6 +154,8 @@ bool CliSettings::run(const std::function<void(DeviceSettings &)> &send)
     CliContext::waitFor(&settings_, &DeviceSettings::finished, [&] { send(settings_); });
     if (!result_.ok)
         cli_.fail(result_.error.isEmpty() ? "not-supported" : "request-failed",
-            result_.error.isEmpty() ? cliText("request not supported") : result_.error);
+            result_.error.isEmpty()
+                ? QCoreApplication::translate("CommandLine", "request not supported")
+                : result_.error);
     return result_.ok;
 }

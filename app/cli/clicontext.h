@@ -25,9 +25,6 @@ constexpr int NoDevice = 3; // none or more than one matched
 // is removed, renamed or changes its meaning, not when one is added.
 constexpr int CliSchemaVersion = 1;
 
-// The tool's own texts.
-QString cliText(const char *text);
-
 // What every command of the command line works with: its arguments, where its output goes and
 // how, and the shared steps of choosing a device and waiting for the worker threads, in local
 // event loops, which a tool without a window may. `out` gets the results (text, or JSON with

@@ -53,7 +53,8 @@ void printSummary(CliContext &cli, const FleetUpdate &fleet,
             = (device.desc.serial.isEmpty() ? QString("-")
                                             : clioutput::escapedText(device.desc.serial, true))
                   .leftJustified(10);
-        QString line = port + ' ' + serial + ' ' + cliText(label);
+        QString line
+            = port + ' ' + serial + ' ' + QCoreApplication::translate("CommandLine", label);
         if (!device.message.isEmpty())
             line += ": " + clioutput::escapedText(device.message).replace('\n', ' ');
         cli.out << line << Qt::endl;
@@ -95,7 +96,8 @@ int runFleetUpdate(CliContext &cli)
             cli.printJson({{"event", "start"}, {"device", device(index)}});
         else
             cli.out << tag(index) << ' '
-                    << cliText("Updating %1").arg(clidevices::deviceLine(devices[size_t(index)]))
+                    << QCoreApplication::translate("CommandLine", "Updating %1")
+                           .arg(clidevices::deviceLine(devices[size_t(index)]))
                     << Qt::endl;
     });
     QObject::connect(&fleet, &FleetUpdate::step,
@@ -124,7 +126,8 @@ int runFleetUpdate(CliContext &cli)
     QObject::connect(&fleet, &FleetUpdate::ended, [&](int index) {
         const FleetDevice &result = fleet.devices()[size_t(index)];
         if (!arguments.json && result.result == FleetDevice::Succeeded)
-            cli.out << tag(index) << ' ' << cliText("Update completed") << Qt::endl;
+            cli.out << tag(index) << ' '
+                    << QCoreApplication::translate("CommandLine", "Update completed") << Qt::endl;
     });
     QObject::connect(&termination, &TerminationSignals::received, [&](int) {
         if (fleet.stopped())
@@ -132,9 +135,11 @@ int runFleetUpdate(CliContext &cli)
         const bool running = std::any_of(fleet.devices().begin(), fleet.devices().end(),
             [](const FleetDevice &one) { return one.result == FleetDevice::Running; });
         const QString text = running
-            ? cliText("Signal received: the updates in progress go on, no other starts, and "
-                      "the tool stops when they end. Do not unplug the devices.")
-            : cliText("Interrupted before the update started; nothing was written.");
+            ? QCoreApplication::translate("CommandLine",
+                "Signal received: the updates in progress go on, no other starts, and "
+                "the tool stops when they end. Do not unplug the devices.")
+            : QCoreApplication::translate(
+                "CommandLine", "Interrupted before the update started; nothing was written.");
         cli.printError(text);
         if (arguments.json)
             cli.printJson({{"event", "notice"}, {"message", text}});

@@ -3,16 +3,20 @@
 #include "clioutput.h"
 #include "updatehistory.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QJsonArray>
 
 int runHistory(CliContext &cli)
 {
     // A line that a full disk cut short, or that someone edited, costs that record only.
-    const std::vector<QJsonObject> records = updatehistory::read([&](const QString &file,
-                                                                     int line) {
-        cli.printError(cliText("%1, line %2: not a history record, skipped").arg(file).arg(line));
-    });
+    const std::vector<QJsonObject> records
+        = updatehistory::read([&](const QString &file, int line) {
+              cli.printError(QCoreApplication::translate(
+                  "CommandLine", "%1, line %2: not a history record, skipped")
+                                 .arg(file)
+                                 .arg(line));
+          });
     if (cli.arguments.json) {
         QJsonArray history;
         for (const QJsonObject &record : records)

@@ -2,6 +2,8 @@
 
 #include "clicontext.h"
 
+#include <QCoreApplication>
+
 CliProgress::CliProgress(CliContext &cli, const QJsonObject &device)
     : cli_(cli)
     , device_(device)
@@ -35,7 +37,7 @@ void CliProgress::interrupt()
 void CliProgress::finish(bool ok)
 {
     if (ok)
-        show(100, "done", cliText("done"));
+        show(100, "done", QCoreApplication::translate("CommandLine", "done"));
     if (bar_ && ok)
         cli_.out << Qt::endl;
 }

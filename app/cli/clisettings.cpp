@@ -2,6 +2,8 @@
 #include "clicontext.h"
 #include "devicesettings.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <iterator>
 
@@ -33,13 +35,15 @@ int runSettings(CliContext &cli)
     if (selected != CliExit::Success)
         return selected;
     if (!(desc.capabilities & CapDeviceSettings)) {
-        cli.fail("not-supported", cliText("The device offers no settings."));
+        cli.fail("not-supported",
+            QCoreApplication::translate("CommandLine", "The device offers no settings."));
         return CliExit::Failed;
     }
     for (const Switch &one : switches) {
         if ((arguments.*one.wanted) && !(desc.capabilities & switchCapability(one.which))) {
-            cli.fail(
-                "not-supported", cliText("The device has no %1 setting.").arg(cliText(one.label)));
+            cli.fail("not-supported",
+                QCoreApplication::translate("CommandLine", "The device has no %1 setting.")
+                    .arg(QCoreApplication::translate("CommandLine", one.label)));
             return CliExit::Failed;
         }
     }
@@ -67,7 +71,9 @@ int runSettings(CliContext &cli)
         object.insert(one.key, on);
         if (!arguments.json)
             cli.printLine(
-                QString("%1: %2").arg(cliText(one.label), on ? cliText("on") : cliText("off")));
+                QString("%1: %2").arg(QCoreApplication::translate("CommandLine", one.label),
+                    on ? QCoreApplication::translate("CommandLine", "on")
+                       : QCoreApplication::translate("CommandLine", "off")));
     }
     if (arguments.json)
         cli.printJson(object);

@@ -22,8 +22,9 @@ int runUpdate(CliContext &cli)
         stopRequested = true;
         if (!updating)
             return;
-        const QString text = cliText("Signal received: the update goes on, and the tool stops "
-                                     "when it ends. Do not unplug the device.");
+        const QString text = QCoreApplication::translate("CommandLine",
+            "Signal received: the update goes on, and the tool stops "
+            "when it ends. Do not unplug the device.");
         cli.printError(text);
         if (arguments.json)
             cli.printJson({{"event", "notice"}, {"message", text}});
@@ -42,7 +43,8 @@ int runUpdate(CliContext &cli)
     QCoreApplication::processEvents();
     if (stopRequested) {
         cli.fail("interrupted",
-            cliText("Interrupted before the update started; nothing was written."),
+            QCoreApplication::translate(
+                "CommandLine", "Interrupted before the update started; nothing was written."),
             {{"device", device}});
         return CliExit::Failed;
     }
@@ -51,8 +53,9 @@ int runUpdate(CliContext &cli)
     const QStringList users = deviceUsers(desc);
     if (!users.isEmpty() && !arguments.force) {
         cli.fail("device-in-use",
-            cliText("The device is in use by %1: an update restarts it and ends their "
-                    "capture. Close them, or give --force.")
+            QCoreApplication::translate("CommandLine",
+                "The device is in use by %1: an update restarts it and ends their "
+                "capture. Close them, or give --force.")
                 .arg(users.join(", ")),
             {{"device", device}});
         return CliExit::Failed;
@@ -76,7 +79,9 @@ int runUpdate(CliContext &cli)
     });
 
     if (!arguments.json)
-        cli.out << cliText("Updating %1").arg(clidevices::deviceLine(desc)) << Qt::endl;
+        cli.out << QCoreApplication::translate("CommandLine", "Updating %1")
+                       .arg(clidevices::deviceLine(desc))
+                << Qt::endl;
     updating = true;
     CliContext::waitFor(
         &job, &UpdateJob::complete, [&] { job.startFile(desc, arguments.packageFile); });
@@ -95,7 +100,8 @@ int runUpdate(CliContext &cli)
             {"exitStatus", ok ? CliExit::Success : CliExit::Failed},
             {"device", clidevices::deviceJson(cli.rescan({desc}).front())}});
     } else {
-        cli.printLine(ok ? cliText("Update completed") : cliText("Update failed"));
+        cli.printLine(ok ? QCoreApplication::translate("CommandLine", "Update completed")
+                         : QCoreApplication::translate("CommandLine", "Update failed"));
     }
     return ok ? CliExit::Success : CliExit::Failed;
 }

@@ -2,6 +2,7 @@
 #include "clicontext.h"
 #include "devicesettings.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 
 int runUserModes(CliContext &cli)
@@ -12,7 +13,8 @@ int runUserModes(CliContext &cli)
     if (selected != CliExit::Success)
         return selected;
     if (!(desc.capabilities & CapUserModes)) {
-        cli.fail("not-supported", cliText("The device's firmware has no user modes."));
+        cli.fail("not-supported",
+            QCoreApplication::translate("CommandLine", "The device's firmware has no user modes."));
         return CliExit::Failed;
     }
 
@@ -42,8 +44,9 @@ int runUserModes(CliContext &cli)
             {"width", mode.width}, {"height", mode.height}});
         const QString size = QString("%1x%2").arg(mode.width).arg(mode.height);
         if (!arguments.json)
-            cli.printLine(QString("%1: %2").arg(index + 1).arg(
-                mode.disabled == 0 ? size : cliText("off (%1)").arg(size)));
+            cli.printLine(QString("%1: %2").arg(index + 1).arg(mode.disabled == 0
+                    ? size
+                    : QCoreApplication::translate("CommandLine", "off (%1)").arg(size)));
     }
     if (arguments.json)
         cli.printJson({{"userModes", array}});

@@ -4,6 +4,7 @@
 #include "identity.h"
 #include "libusbguard.h"
 #include "packagefile.h"
+#include "translations.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -51,6 +52,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("lumexor-capture-cli"));
     QCoreApplication::setOrganizationDomain(QString::fromLatin1(identity::OrganizationDomain));
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMEXOR_VERSION));
+    installTranslations(app);
 
     clioutput::DescriptorOutput standardOutput(STDOUT_FILENO);
     clioutput::DescriptorOutput standardError(STDERR_FILENO);

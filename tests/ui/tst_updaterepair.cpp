@@ -1,5 +1,6 @@
 #include "contexttranslator.h"
 #include "devicewatch.h"
+#include "translations.h"
 #include "waitfor.h"
 #include "window.h"
 
@@ -69,6 +70,17 @@ private slots:
         QVERIFY(!window.dialog.windowIcon().isNull());
         for (const char *name : {"appicon", "banner", "reload", "folder"})
             QVERIFY2(!QImage(QString(":/images/%1.png").arg(name)).isNull(), name);
+        // What a screen reader says for each control the keyboard reaches (a label's buddy
+        // gives the field its name; the icon-only buttons have their own). A spin box's editor
+        // is part of the spin box, named with it.
+        for (QWidget *widget : window.dialog.findChildren<QWidget *>()) {
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY2(!(widget->focusPolicy() & Qt::TabFocus)
+                    || qobject_cast<QAbstractSpinBox *>(widget->parentWidget())
+                    || !accessible->text(QAccessible::Name).trimmed().isEmpty(),
+                widget->metaObject()->className() + QByteArray(" ")
+                    + qPrintable(widget->objectName()));
+        }
     }
 
     void listing_data()
@@ -106,6 +118,19 @@ private slots:
         // Only a lone entry is selected by itself; the signal line waits for a selection's poll.
         QCOMPARE(window.widget("tabWidget")->isEnabled(), window.entries().size() == 1);
         QCOMPARE(window.widget<QLabel>("inputSignalLabel")->text(), QString("device not selected"));
+    }
+
+    // With a German locale the texts come from the translation the build made; without one
+    // (every other case here) they stay the English ones.
+    void inGerman()
+    {
+        QObject translations;
+        installTranslations(translations, QLocale(QLocale::German, QLocale::Germany));
+        Window window;
+        QVERIFY(window.scanned(1));
+        QCOMPARE(window.widget<QAbstractButton>("updateButton")->text(), QString("AKTUALISIEREN"));
+        QCOMPARE(
+            window.widget<QLabel>("inputSignalLabel")->text(), QString("kein Gerät ausgewählt"));
     }
 
     // The pages the selected device's capabilities enable follow the current row; a rescan
