@@ -33,6 +33,9 @@ from a shell, with JSON output, and updates many devices at once. The udev
 rule lets the user at the seat and the plugdev group open the devices.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
+# Installed with DESTDIR under the real prefix: the udev rule's install decides by the prefix
+# (a system one gets the rule), so it must see /usr, not CPack's staging folder.
+set(CPACK_SET_DESTDIR ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)

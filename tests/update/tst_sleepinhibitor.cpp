@@ -83,7 +83,7 @@ private slots:
     void initTestCase()
     {
         if (QString(LUMEXOR_DBUS_DAEMON).isEmpty())
-            QSKIP("dbus-daemon not found (Debian package dbus, see scripts/install-deps)");
+            QSKIP("dbus-daemon not found (Debian package dbus, see scripts/install-deps test)");
         if (QString(LUMEXOR_PYTHON3).isEmpty())
             QSKIP("/usr/bin/python3 not found: logind's mock (python3-dbusmock) runs on it");
         QVERIFY(dir_.isValid());
@@ -208,7 +208,7 @@ private:
         };
         QVERIFY2(QTest::qWaitFor([&] { return onBus() == up; }, processTimeoutMs),
             qPrintable(QString("logind's mock did not %1 (python3-dbusmock, see "
-                               "scripts/install-deps): ")
+                               "scripts/install-deps test): ")
                            .arg(up ? "come up" : "go")
                 + mock_.readAllStandardError()));
     }
